@@ -1,0 +1,12 @@
+// Opening of the eval record and of the two files to compare.
+#pragma once
+
+#include <cstdio>
+
+// The player's output and the standard answer; null until open_files has opened them.
+extern FILE* fpout;
+extern FILE* fpans;
+
+// Opens the record, then the player's output, then the standard answer. Returns only when all
+// three are open; the first failure prints its diagnostic and ends the run through output().
+void open_files(const char* out_path, const char* ans_path, const char* eval_path);

@@ -1,0 +1,225 @@
+// The comparison engine against the visible-byte rule, for every kernel set this processor runs,
+// with inputs fed whole, through pipes in pieces, and failing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <future>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "compare.h"
+
+namespace {
+
+// The rule as plainly as it can be said: drop every byte outside 0x21..0x7E, compare the rest.
+std::string visible_of(const std::string& text) {
+    std::string kept;
+    for (unsigned char c : text)
+        if (c >= 0x21 && c <= 0x7E) kept.push_back(static_cast<char>(c));
+    return kept;
+}
+
+Comparison expected(const std::string& out, const std::string& ans) {
+    return visible_of(out) == visible_of(ans) ? Comparison::same : Comparison::differ;
+}
+
+int memory_file(const std::string& content) {
+    const int fd = memfd_create("engine-input", 0);
+    EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+// Writes content into a pipe in pieces whose sizes come from next_piece, then closes it.
+class PipeFeed {
+public:
+    template <typename NextPiece>
+    PipeFeed(std::string content, NextPiece next_piece) {
+        int ends[2];
+        EXPECT_EQ(pipe(ends), 0);
+        read_end_ = ends[0];
+        writer_ = std::thread([content = std::move(content), next_piece, fd = ends[1]]() mutable {
+            for (size_t at = 0; at < content.size();) {
+                const size_t piece = std::min(content.size() - at, std::max<size_t>(1, next_piece()));
+                const ssize_t put = write(fd, content.data() + at, piece);
+                if (put <= 0) break;  // the engine stopped reading and closed its end
+                at += static_cast<size_t>(put);
+            }
+            close(fd);
+        });
+    }
+    ~PipeFeed() {
+        close(read_end_);
+        writer_.join();
+    }
+    int fd() const { return read_end_; }
+
+private:
+    int read_end_ = -1;
+    std::thread writer_;
+};
+
+class Engine : public ::testing::TestWithParam<KernelSet> {
+protected:
+    void SetUp() override {
+        if (!GetParam().supported()) GTEST_SKIP() << GetParam().name << " kernels are not supported here";
+        signal(SIGPIPE, SIG_IGN);
+    }
+    Comparison compare(int out_fd, int ans_fd) { return compare_visible(out_fd, ans_fd, GetParam()); }
+
+    Comparison compare_whole(const std::string& out, const std::string& ans) {
+        const int out_fd = memory_file(out);
+        const int ans_fd = memory_file(ans);
+        const Comparison result = compare(out_fd, ans_fd);
+        close(out_fd);
+        close(ans_fd);
+        return result;
+    }
+
+    template <typename NextPiece>
+    Comparison compare_piecewise(const std::string& out, const std::string& ans, NextPiece next_piece) {
+        PipeFeed out_feed(out, next_piece);
+        PipeFeed ans_feed(ans, next_piece);
+        return compare(out_feed.fd(), ans_feed.fd());
+    }
+
+    // The verdict must not depend on how the inputs are cut into reads.
+    void expect_all_feedings(const std::string& out, const std::string& ans) {
+        const Comparison want = expected(out, ans);
+        EXPECT_EQ(compare_whole(out, ans), want) << "whole";
+        if (out.size() + ans.size() < (64 << 10)) {  // a byte at a time costs a system call per byte
+            EXPECT_EQ(compare_piecewise(out, ans, [] { return 1; }), want) << "a byte at a time";
+        }
+        std::mt19937 rng(7);
+        EXPECT_EQ(compare_piecewise(out, ans, [rng]() mutable { return rng() % 5000; }), want) << "random pieces";
+    }
+};
+
+TEST_P(Engine, MatchRuleCases) {
+    struct Case {
+        std::string out, ans;
+    };
+    const Case cases[] = {
+        {"1 2", "12"},
+        {"Hello\nWorld\n", "HelloWorld"},
+        {"a\r\nb\r\n", "a\nb\n"},
+        {"abc", "abd"},
+        {"ab", "abc"},
+        {"abc", "ab"},
+        {"", ""},
+        {" \t\n\v\f\r\x01\x7f", ""},
+        {"", "   \n"},
+        {"A", "a"},
+        {"1.0", "1"},
+        {"1.0", "1.00"},
+        {"caf\xc3\xa9", "caf\xe9"},
+        {std::string("a\0b\x7f" "c", 5), "abc"},
+        {"x", ""},
+        {"", "x"},
+        {"  trailing  \n\n", "trailing"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out + " / " + c.ans);
+        expect_all_feedings(c.out, c.ans);
+    }
+}
+
+TEST_P(Engine, EveryByteValue) {
+    for (int value = 0; value < 256; ++value) {
+        const std::string byte(1, static_cast<char>(value));
+        SCOPED_TRACE(value);
+        EXPECT_EQ(compare_whole("a" + byte + "b", "ab"), expected("a" + byte + "b", "ab"));
+        EXPECT_EQ(compare_whole("ab", "a" + byte + "b"), expected("ab", "a" + byte + "b"));
+        EXPECT_EQ(compare_whole(byte, ""), expected(byte, ""));
+        EXPECT_EQ(compare_whole(byte, byte), Comparison::same);
+        EXPECT_EQ(compare_whole(byte + "z", "~z"), expected(byte + "z", "~z"));
+    }
+}
+
+TEST_P(Engine, LongRunsOfIgnoredBytesAcrossBlocks) {
+    const std::string blanks(3 << 20, ' ');
+    const std::string mixed = std::string(700000, '\n') + std::string(700000, '\x80');
+    expect_all_feedings("1" + blanks + "2", "12");
+    expect_all_feedings("1" + mixed + "2", "1" + blanks + "2");
+    expect_all_feedings(blanks, "");
+    expect_all_feedings(blanks + "x", mixed);
+    expect_all_feedings(mixed + "x", mixed + "y");
+}
+
+TEST_P(Engine, RandomPairsAgreeWithTheRule) {
+    // Pairs built from the same visible text with different separators, sometimes altered.
+    std::mt19937 rng(20261208);
+    const std::string separators[] = {" ", "\n", "\r\n", "  \n", "\t", "", "\x80\xff"};
+    for (int round = 0; round < 60; ++round) {
+        std::string out, ans;
+        const int tokens = static_cast<int>(rng() % 3000);
+        for (int t = 0; t < tokens; ++t) {
+            const std::string token = std::to_string(rng() % 100000);
+            out += token + separators[rng() % 7];
+            ans += token + separators[rng() % 7];
+        }
+        if (round % 3 == 1 && !ans.empty()) ans[rng() % ans.size()] = static_cast<char>('0' + rng() % 10);
+        if (round % 3 == 2) out += "9";
+        SCOPED_TRACE(round);
+        expect_all_feedings(out, ans);
+    }
+}
+
+TEST_P(Engine, ReadErrorIsNotEndOfFile) {
+    // The first read of /proc/self/mem fails with EIO; a directory fails with EISDIR.
+    for (const char* path : {"/proc/self/mem", "/"}) {
+        const int failing = open(path, O_RDONLY);
+        ASSERT_GE(failing, 0) << path;
+        const int empty = memory_file("");
+        EXPECT_EQ(compare(failing, empty), Comparison::out_unreadable) << path;
+        EXPECT_EQ(compare(empty, failing), Comparison::ans_unreadable) << path;
+        close(failing);
+        close(empty);
+    }
+}
+
+void ignore_signal(int) {}
+
+TEST_P(Engine, InterruptedReadIsRetried) {
+    // SIGALRM without SA_RESTART interrupts the engine's blocked read() every millisecond.
+    struct sigaction action{};
+    action.sa_handler = ignore_signal;
+    struct sigaction previous{};
+    sigaction(SIGALRM, &action, &previous);
+    const itimerval every_ms{{0, 1000}, {0, 1000}};
+    setitimer(ITIMER_REAL, &every_ms, nullptr);
+    const auto slow = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return 3;
+    };
+    EXPECT_EQ(compare_piecewise("1 2 3 4 5 6", "123456", slow), Comparison::same);
+    const itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+}
+
+TEST_P(Engine, DifferenceIsReportedWithoutWaitingForTheEnd) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "12 x", 4), 4);  // the writer stays open
+    const int ans = memory_file("12 y");
+    auto result = std::async(std::launch::async, [&] { return compare(ends[0], ans); });
+    const bool finished = result.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    close(ends[1]);  // unblocks a read that should not have been waiting
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(result.get(), Comparison::differ);
+    close(ends[0]);
+    close(ans);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Engine, ::testing::ValuesIn(all_kernel_sets().begin(), all_kernel_sets().end()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,91 @@
+// Runs the built checker as a judge would and captures everything it leaves behind.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct CheckerRun {
+    bool timed_out = false;
+    bool exited = false;  // ended through exit(), not by a signal
+    int status = -1;      // exit status when exited
+    std::string out;      // everything written to standard output
+    std::string err;      // everything written to standard error
+};
+
+struct RunOptions {
+    std::vector<int> closed_descriptors;   // closed in the child before exec
+    std::optional<int> stderr_descriptor;  // replaces the captured standard error
+    std::chrono::milliseconds timeout{10000};
+};
+
+inline std::string slurp_descriptor(int fd) {
+    std::string text;
+    char chunk[4096];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<size_t>(got));
+    return text;
+}
+
+inline int anonymous_file() { return memfd_create("checker-capture", 0); }
+
+inline RunOptions closing(std::vector<int> descriptors) {
+    RunOptions options;
+    options.closed_descriptors = std::move(descriptors);
+    return options;
+}
+inline RunOptions stderr_to(int descriptor) {
+    RunOptions options;
+    options.stderr_descriptor = descriptor;
+    return options;
+}
+inline RunOptions within_seconds(int seconds) {
+    RunOptions options;
+    options.timeout = std::chrono::seconds(seconds);
+    return options;
+}
+
+// args excludes the program's own name.
+inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOptions& options = {}) {
+    CheckerRun run;
+    const int out_capture = anonymous_file();
+    const int err_capture = anonymous_file();
+    std::vector<char*> argv{const_cast<char*>(CHECKER_PATH)};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out_capture, 1);
+        dup2(options.stderr_descriptor.value_or(err_capture), 2);
+        for (int fd : options.closed_descriptors) close(fd);
+        execv(CHECKER_PATH, argv.data());
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+    int wait_status = 0;
+    while (waitpid(child, &wait_status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            run.timed_out = true;
+            kill(child, SIGKILL);
+            waitpid(child, &wait_status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    run.exited = !run.timed_out && WIFEXITED(wait_status);
+    if (run.exited) run.status = WEXITSTATUS(wait_status);
+    run.out = slurp_descriptor(out_capture);
+    run.err = slurp_descriptor(err_capture);
+    close(out_capture);
+    close(err_capture);
+    return run;
+}
