@@ -58,37 +58,26 @@ bool exists(const std::string& path) {
 
 class Checker : public ::testing::Test {
 protected:
-    std::string scratch;  // a private tmpfs for the compared files, apart from /tmp
-    std::string home;     // the working directory, restored after each test
+    // The compared files live in the private /tmp too, beside the record: the working directory
+    // may itself be under the /tmp that the test hides.
+    const std::string scratch = "/tmp/scratch";
 
     void SetUp() override {
         if (!namespace_problem().empty()) GTEST_SKIP() << namespace_problem();
-        ASSERT_EQ(mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777"), 0) << strerror(errno);
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        home = cwd;
-        std::string pattern = home + "/checker-scratch-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr) << strerror(errno);
-        scratch = pattern;
-        ASSERT_EQ(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755"), 0) << strerror(errno);
+        mount_tmp("size=64m");
     }
 
     void TearDown() override {
         if (!namespace_problem().empty()) return;
-        if (!home.empty()) {
-            EXPECT_EQ(chdir(home.c_str()), 0);
-        }
+        EXPECT_EQ(chdir("/"), 0);
         umount2("/tmp", MNT_DETACH);
-        if (!scratch.empty()) {
-            umount2(scratch.c_str(), MNT_DETACH);
-            rmdir(scratch.c_str());
-        }
     }
 
-    // Replaces the private /tmp by a tmpfs mounted with these flags and options.
-    void remount_tmp(unsigned long flags, const char* options) {
-        ASSERT_EQ(umount2("/tmp", MNT_DETACH), 0);
-        ASSERT_EQ(mount("tmpfs", "/tmp", "tmpfs", flags, options), 0) << strerror(errno);
+    // Mounts a fresh tmpfs with these options over /tmp (stacked over what was there) and makes
+    // the scratch directory in it.
+    void mount_tmp(const std::string& options) {
+        ASSERT_EQ(mount("tmpfs", "/tmp", "tmpfs", 0, ("mode=1777," + options).c_str()), 0) << strerror(errno);
+        ASSERT_EQ(mkdir(scratch.c_str(), 0755), 0) << strerror(errno);
     }
 
     std::string file(const std::string& name, const std::string& content) {
@@ -251,12 +240,13 @@ TEST_F(Checker, ClosedStandardDescriptorsNeverReachTheRecord) {
 // unopenable, and open neither input (the FIFO as <out> would block).
 TEST_F(Checker, UnsafeRecordPathIsNeverWritten) {
     const std::string target = file("target", "precious\n");
+    const std::string out = fifo("out");
+    const std::string ans = file("ans", "x");
     const auto expect_refused = [&](const char* what) {
-        const auto run = judge(fifo("out"), file("ans", "x"), within_seconds(5));
+        const auto run = judge(out, ans, within_seconds(5));
         expect_clean_exit(run, 0);
         EXPECT_EQ(run.err, record_diagnostic) << what;
         EXPECT_EQ(read_file(target), "precious\n") << what;
-        unlink((scratch + "/out").c_str());
     };
 
     ASSERT_EQ(symlink(target.c_str(), record_path), 0);
@@ -290,7 +280,7 @@ TEST_F(Checker, UnsafeRecordPathIsNeverWritten) {
     expect_refused("directory");
     rmdir(record_path);
 
-    remount_tmp(MS_RDONLY, "mode=1777");
+    ASSERT_EQ(mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
     expect_refused("read-only /tmp");
 }
 
@@ -310,18 +300,19 @@ TEST_F(Checker, RecordIsCreatedWithUmaskModeAndEmptiedWhenStale) {
 }
 
 TEST_F(Checker, RecordThatCannotBeWrittenIsReported) {
-    remount_tmp(0, "mode=1777,size=16k");
+    mount_tmp("size=16k");
+    const std::string right_out = file("out", "1"), right_ans = file("ans", "1"), wrong_ans = file("wrong", "2");
     std::string filler(4096, 'f');
     const int fd = open("/tmp/filler", O_WRONLY | O_CREAT, 0600);
     while (write(fd, filler.data(), filler.size()) > 0) {
     }
     close(fd);
 
-    auto run = judge(file("out", "1"), file("ans", "1"));
+    auto run = judge(right_out, right_ans);
     expect_clean_exit(run, 1);  // the status still follows the score
     EXPECT_EQ(run.err, "Can not write /tmp/_eval.score!\n");
 
-    run = judge(file("out", "1"), file("ans", "2"));
+    run = judge(right_out, wrong_ans);
     expect_clean_exit(run, 0);
     EXPECT_EQ(run.err, "Can not write /tmp/_eval.score!\n");
 }
