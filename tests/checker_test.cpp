@@ -64,6 +64,7 @@ protected:
 
     void SetUp() override {
         if (!namespace_problem().empty()) GTEST_SKIP() << namespace_problem();
+        ASSERT_GE(checker_descriptor(), 0) << CHECKER_PATH;
         mount_tmp("size=64m");
     }
 

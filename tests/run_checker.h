@@ -53,6 +53,13 @@ inline RunOptions within_seconds(int seconds) {
     return options;
 }
 
+// The built checker, opened once before any test hides the directory it lives in (a build tree
+// may itself be under the /tmp that the tests mount over).
+inline int checker_descriptor() {
+    static const int fd = open(CHECKER_PATH, O_PATH | O_CLOEXEC);
+    return fd;
+}
+
 // args excludes the program's own name.
 inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOptions& options = {}) {
     CheckerRun run;
@@ -67,7 +74,7 @@ inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOpt
         dup2(out_capture, 1);
         dup2(options.stderr_descriptor.value_or(err_capture), 2);
         for (int fd : options.closed_descriptors) close(fd);
-        execv(CHECKER_PATH, argv.data());
+        fexecve(checker_descriptor(), argv.data(), environ);
         _exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;
