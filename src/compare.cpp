@@ -4,19 +4,30 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
-// The two sides are kept at the same place in their streams of visible bytes. From there, the
-// raw bytes are compared a vector at a time and equal spans are skipped whole: equal raw bytes
-// hold equal visible bytes. Where the raw bytes differ (line-end conventions, trailing blanks,
-// other separators), each side moves to its next visible byte, those two must be equal, and the
-// raw comparison resumes after them.
+// The two sides are kept at a common place: as many visible bytes passed on either side, all
+// equal. From there the advance kernel passes both sides a vector at a time: equal raw bytes, or
+// invisible bytes on both sides, hold the same visible bytes; where the sides stop matching that
+// way (line-end conventions, trailing blanks, other separators), each side moves to its next
+// visible byte, and those must be equal. Where such differences come closer than dense_gap
+// bytes apart on average, compacting both sides to their visible bytes and comparing those is
+// cheaper, and the next chunk is compared that way.
+// Each read returns what has arrived, so a pipe is judged as its bytes come in, and nothing
+// waits for more input than the next comparison needs.
 
 namespace {
 
 constexpr size_t block_size = size_t{256} << 10;
+constexpr size_t chunk_size = size_t{16} << 10;
+constexpr size_t dense_gap = 24;
+// After a compacted chunk, how far the advance kernel looks to tell whether density goes on.
+constexpr size_t dense_probe = 512;
 
 alignas(64) uint8_t out_block[block_size];
 alignas(64) uint8_t ans_block[block_size];
+alignas(64) uint8_t out_visible[chunk_size + compact_slack];
+alignas(64) uint8_t ans_visible[chunk_size + compact_slack];
 
 struct Side {
     int fd;
@@ -28,8 +39,7 @@ struct Side {
 
     size_t available() const { return static_cast<size_t>(end - pos); }
 
-    // True when a byte is at pos, after reading the next block if needed. A read returns what
-    // has arrived, so a pipe is judged as its bytes come in.
+    // True when a byte is at pos, after reading the next block if needed.
     bool has_data() {
         if (pos != end) return true;
         while (!ended && !failed) {
@@ -57,32 +67,92 @@ struct Side {
     }
 };
 
+enum class Step { go_on, differ, out_unreadable, ans_unreadable };
+
+Step after_failure(const Side& out, const Side& ans) {
+    if (out.failed) return Step::out_unreadable;
+    if (ans.failed) return Step::ans_unreadable;
+    return Step::go_on;
+}
+
+// From a common place: both sides move to their next visible bytes, across reads, and those
+// must match. Also decides the end: two sides without visible bytes left go on to it.
+Step resync(Side& out, Side& ans, const KernelSet& kernels) {
+    const bool out_visible = out.seek_visible(kernels);
+    const bool ans_visible = !out.failed && ans.seek_visible(kernels);
+    if (const Step failure = after_failure(out, ans); failure != Step::go_on) return failure;
+    if (!out_visible || !ans_visible) return out_visible == ans_visible ? Step::go_on : Step::differ;
+    if (*out.pos != *ans.pos) return Step::differ;
+    ++out.pos;
+    ++ans.pos;
+    return Step::go_on;
+}
+
+// From a common place, both sides holding bytes: the visible bytes of up to chunk_size bytes of
+// the player's output against as many of the answer's, read as far as needed.
+Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
+    const size_t raw = std::min(out.available(), chunk_size);
+    const size_t wanted = kernels.compact_visible(out_visible, out.pos, raw, raw).written;
+    out.pos += raw;
+    for (size_t matched = 0; matched < wanted;) {
+        if (!ans.has_data()) return ans.failed ? Step::ans_unreadable : Step::differ;
+        const Compacted got = kernels.compact_visible(ans_visible + matched, ans.pos, ans.available(), wanted - matched);
+        ans.pos += got.consumed;
+        // Compared as they come, so that a difference is not held back by a slow answer.
+        if (memcmp(out_visible + matched, ans_visible + matched, got.written) != 0) return Step::differ;
+        matched += got.written;
+    }
+    return Step::go_on;
+}
+
+enum class Mode { advancing, compacting, probing };
+
+Step advance(Side& out, Side& ans, const KernelSet& kernels, Mode& mode) {
+    if (mode == Mode::compacting) {
+        mode = Mode::probing;  // a short advance tells whether density goes on
+        return compare_chunk(out, ans, kernels);
+    }
+    // Spans of a chunk at most, so that density is noticed soon.
+    const size_t limit = mode == Mode::probing ? dense_probe : chunk_size;
+    const size_t out_span = std::min(out.available(), limit);
+    const size_t ans_span = std::min(ans.available(), limit);
+    const Advanced passed = kernels.advance_common(out.pos, out_span, ans.pos, ans_span);
+    out.pos += passed.a;
+    ans.pos += passed.b;
+    mode = passed.resyncs * dense_gap > passed.a ? Mode::compacting : Mode::advancing;
+    if (passed.a == out_span || passed.b == ans_span) return Step::go_on;
+    // A difference, or a run of invisible bytes that goes on past what is in memory.
+    return resync(out, ans, kernels);
+}
+
 }  // namespace
 
 Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels) {
     Side out{out_fd, out_block};
     Side ans{ans_fd, ans_block};
+    Mode mode = Mode::advancing;
     for (;;) {
         // The player's output is always read before the standard answer.
-        const bool out_has = out.has_data();
-        if (out.failed) return Comparison::out_unreadable;
-        const bool ans_has = ans.has_data();
-        if (ans.failed) return Comparison::ans_unreadable;
-        if (out_has && ans_has) {
-            const size_t span = std::min(out.available(), ans.available());
-            const size_t equal = kernels.mismatch(out.pos, ans.pos, span);
-            out.pos += equal;
-            ans.pos += equal;
-            if (equal == span) continue;
+        const bool both_have_data = out.has_data() && ans.has_data();
+        Step step = after_failure(out, ans);
+        if (step == Step::go_on) {
+            if (both_have_data) {
+                step = advance(out, ans, kernels, mode);
+            } else {
+                // A side has ended: the other must hold no more visible bytes.
+                step = resync(out, ans, kernels);
+                if (step == Step::go_on && out.ended && ans.ended) return Comparison::same;
+            }
         }
-        // The raw bytes differ here, or a side has ended: the next visible bytes decide.
-        const bool out_visible = out.seek_visible(kernels);
-        if (out.failed) return Comparison::out_unreadable;
-        const bool ans_visible = ans.seek_visible(kernels);
-        if (ans.failed) return Comparison::ans_unreadable;
-        if (!out_visible || !ans_visible) return out_visible == ans_visible ? Comparison::same : Comparison::differ;
-        if (*out.pos != *ans.pos) return Comparison::differ;
-        ++out.pos;
-        ++ans.pos;
+        switch (step) {
+            case Step::go_on:
+                break;
+            case Step::differ:
+                return Comparison::differ;
+            case Step::out_unreadable:
+                return Comparison::out_unreadable;
+            case Step::ans_unreadable:
+                return Comparison::ans_unreadable;
+        }
     }
 }

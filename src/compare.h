@@ -13,5 +13,5 @@ enum class Comparison {
 };
 
 // Reads each descriptor in blocks, as its bytes arrive, and stops at the first difference.
-// Memory is the engine's two fixed buffers, whatever the inputs' sizes.
+// Memory is the engine's fixed buffers, whatever the inputs' sizes.
 Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels = best_kernel_set());

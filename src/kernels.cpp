@@ -1,13 +1,20 @@
 #include "kernels.h"
 
 #include "kernels_scalar.h"
+#if defined(__x86_64__)
+#include "kernels_x86.h"
+#endif
 
 namespace {
 
 bool always() { return true; }
 
 constexpr KernelSet kernel_sets[] = {
-    {"scalar", always, mismatch_scalar, find_visible_scalar},
+    {"scalar", always, advance_common_scalar, find_visible_scalar, compact_visible_scalar},
+#if defined(__x86_64__)
+    {"avx2", avx2_supported, advance_common_avx2, find_visible_avx2, compact_visible_avx2},
+    {"avx512", avx512_supported, advance_common_avx512, find_visible_avx512, compact_visible_avx512},
+#endif
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Byte kernels of the comparison: pure functions over buffers, one scalar version that defines
-// the truth and vector versions chosen at run time.
+// the truth and vector versions chosen at run time. None reads past the n bytes it is given.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +9,40 @@
 // The only bytes the comparison looks at: 0x21 '!' to 0x7E '~'.
 constexpr bool is_visible(uint8_t byte) { return static_cast<uint8_t>(byte - 0x21) < 0x5E; }
 
+struct Advanced {
+    size_t a;        // bytes of a passed
+    size_t b;        // bytes of b passed
+    size_t resyncs;  // differences in invisible bytes passed on the way
+    bool operator==(const Advanced&) const = default;
+};
+
+struct Compacted {
+    size_t consumed;  // input bytes used
+    size_t written;   // visible bytes written
+};
+
+// Room a compacting kernel may write past its last visible byte.
+inline constexpr size_t compact_slack = 64;
+
 struct KernelSet {
     const char* name;
     bool (*supported)();  // whether this processor and operating system can run the set
-    // Index of the first i < n where a[i] != b[i], or n.
-    size_t (*mismatch)(const uint8_t* a, const uint8_t* b, size_t n);
+
+    // From a common place (as many visible bytes passed on either side), passes a[0, na) and
+    // b[0, nb) together while their visible bytes match, and returns the next common place:
+    // either a side's end, or bytes a[i] and b[j] that differ, are not both invisible, and whose
+    // next visible bytes differ or lie beyond a side's end. Step by step: equal bytes, or two
+    // invisible ones, pass together; otherwise each side moves to its next visible byte and,
+    // when both exist and are equal, both pass it (one resync).
+    Advanced (*advance_common)(const uint8_t* a, size_t na, const uint8_t* b, size_t nb);
+
     // Index of the first visible byte of p[0, n), or n.
     size_t (*find_visible)(const uint8_t* p, size_t n);
+
+    // Copies the visible bytes of src[0, n) to dst in order, stopping once limit are written;
+    // consumed then ends just after the last one written. dst has room for limit plus
+    // compact_slack bytes.
+    Compacted (*compact_visible)(uint8_t* dst, const uint8_t* src, size_t n, size_t limit);
 };
 
 // Every set built into this binary, the scalar reference first.

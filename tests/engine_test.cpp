@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "compare.h"
+#include "kernel_sets.h"
 
 namespace {
 
@@ -219,7 +220,6 @@ TEST_P(Engine, DifferenceIsReportedWithoutWaitingForTheEnd) {
     close(ans);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, Engine, ::testing::ValuesIn(all_kernel_sets().begin(), all_kernel_sets().end()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Kernels, Engine, ::testing::ValuesIn(tested_kernel_sets()), kernel_set_name);
 
 }  // namespace

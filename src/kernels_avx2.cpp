@@ -1,0 +1,108 @@
+// AVX2 kernels: 32 bytes a step; the last partial vector goes to the scalar routine.
+#include <immintrin.h>
+
+#include <array>
+
+#include "kernels_scalar.h"
+#include "kernels_x86.h"
+
+#define AVX2_TARGET __attribute__((target("avx2,bmi,popcnt")))
+
+namespace {
+
+AVX2_TARGET inline __m256i load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+
+// 0xFF where the byte is visible. Adding 0x5F moves 0x21..0x7E to 0x80..0xDD, the signed bytes
+// -128..-35, and every other value above them.
+AVX2_TARGET inline __m256i visible_lanes(__m256i bytes) {
+    return _mm256_cmpgt_epi8(_mm256_set1_epi8(-34), _mm256_add_epi8(bytes, _mm256_set1_epi8(0x5F)));
+}
+
+AVX2_TARGET inline uint32_t bits_of(__m256i lanes) { return static_cast<uint32_t>(_mm256_movemask_epi8(lanes)); }
+
+// For each 8-bit mask, the indexes of its set bits, packed to the front: a shuffle that moves
+// the kept bytes of an 8-byte group together.
+constexpr std::array<uint64_t, 256> make_pack_table() {
+    std::array<uint64_t, 256> table{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        unsigned slot = 0;
+        for (unsigned bit = 0; bit < 8; ++bit)
+            if (mask & (1u << bit)) table[mask] |= uint64_t{bit} << (8 * slot++);
+    }
+    return table;
+}
+constexpr std::array<uint64_t, 256> pack_table = make_pack_table();
+
+// Packs the bytes of the 16-byte group whose mask bits are set to dst; returns the count.
+AVX2_TARGET inline size_t pack16(uint8_t* dst, __m128i bytes, uint32_t mask16) {
+    const uint32_t low = mask16 & 0xFF;
+    const uint32_t high = mask16 >> 8;
+    const __m128i shuffle = _mm_set_epi64x(static_cast<long long>(pack_table[high] + 0x0808080808080808ull),
+                                           static_cast<long long>(pack_table[low]));
+    const __m128i packed = _mm_shuffle_epi8(bytes, shuffle);
+    const size_t low_count = static_cast<size_t>(__builtin_popcount(low));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), packed);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + low_count), _mm_unpackhi_epi64(packed, packed));
+    return low_count + static_cast<size_t>(__builtin_popcount(high));
+}
+
+}  // namespace
+
+AVX2_TARGET size_t find_visible_avx2(const uint8_t* p, size_t n) {
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32)
+        if (const uint32_t bits = bits_of(visible_lanes(load(p + i)))) return i + static_cast<size_t>(__builtin_ctz(bits));
+    return i + find_visible_scalar(p + i, n - i);
+}
+
+AVX2_TARGET Advanced advance_common_avx2(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
+    size_t i = 0;
+    size_t j = 0;
+    size_t resyncs = 0;
+    while (i + 32 <= na && j + 32 <= nb) {
+        const __m256i x = load(a + i);
+        const __m256i y = load(b + j);
+        const __m256i x_visible = visible_lanes(x);
+        const __m256i y_visible = visible_lanes(y);
+        const uint32_t differing = bits_of(_mm256_andnot_si256(_mm256_cmpeq_epi8(x, y), _mm256_or_si256(x_visible, y_visible)));
+        if (differing == 0) {
+            i += 32, j += 32;
+            continue;
+        }
+        // Each side moves to its next visible byte: found in this vector's mask when the run of
+        // invisible bytes ends inside it, else by a search of the rest of the side.
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(differing));
+        const uint32_t a_ahead = bits_of(x_visible) >> at;
+        const uint32_t b_ahead = bits_of(y_visible) >> at;
+        i += at, j += at;
+        const size_t next_a = i + (a_ahead != 0 ? static_cast<size_t>(__builtin_ctz(a_ahead)) : find_visible_avx2(a + i, na - i));
+        const size_t next_b = j + (b_ahead != 0 ? static_cast<size_t>(__builtin_ctz(b_ahead)) : find_visible_avx2(b + j, nb - j));
+        if (next_a == na || next_b == nb || a[next_a] != b[next_b]) return {i, j, resyncs};
+        i = next_a + 1;
+        j = next_b + 1;
+        ++resyncs;
+    }
+    const Advanced rest = advance_common_scalar(a + i, na - i, b + j, nb - j);
+    return {i + rest.a, j + rest.b, resyncs + rest.resyncs};
+}
+
+AVX2_TARGET Compacted compact_visible_avx2(uint8_t* dst, const uint8_t* src, size_t n, size_t limit) {
+    size_t i = 0;
+    size_t written = 0;
+    // Whole vectors while the limit lies beyond them; the vector that reaches it, like the last
+    // partial one, goes to the scalar routine, which stops just after the limit-th byte.
+    for (; i + 32 <= n; i += 32) {
+        const __m256i bytes = load(src + i);
+        const uint32_t mask = bits_of(visible_lanes(bytes));
+        if (written + static_cast<size_t>(__builtin_popcount(mask)) >= limit) break;
+        written += pack16(dst + written, _mm256_castsi256_si128(bytes), mask & 0xFFFF);
+        written += pack16(dst + written, _mm256_extracti128_si256(bytes, 1), mask >> 16);
+    }
+    const Compacted rest = compact_visible_scalar(dst + written, src + i, n - i, limit - written);
+    return {i + rest.consumed, written + rest.written};
+}
+
+bool avx2_supported() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+}

@@ -1,0 +1,208 @@
+// Every kernel against the scalar reference: edge bytes at every position, all alignments,
+// random inputs from a fixed seed, and inputs that end on a guard page, so that a read past the
+// end crashes the test.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "kernel_sets.h"
+#include "kernels_scalar.h"
+
+void PrintTo(const Advanced& x, std::ostream* os) { *os << "{a " << x.a << ", b " << x.b << ", resyncs " << x.resyncs << "}"; }
+
+namespace {
+
+const uint8_t edge_bytes[] = {0x00, 0x09, 0x0A, 0x20, 0x21, 0x7E, 0x7F, 0x80, 0xFF};
+const uint8_t invisible_bytes[] = {0x00, 0x09, 0x0A, 0x0D, 0x20, 0x7F, 0x80, 0xFF};
+constexpr size_t largest = 2 * 64 + 40;  // two AVX-512 vectors and a tail
+
+// Bytes placed so that the last one is followed by an inaccessible page.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(size_t capacity) {
+        page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        mapped_ = (capacity + page_ - 1) / page_ * page_ + page_;
+        base_ = static_cast<uint8_t*>(mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        EXPECT_NE(base_, MAP_FAILED);
+        EXPECT_EQ(mprotect(base_ + mapped_ - page_, page_, PROT_NONE), 0);
+    }
+    ~GuardedBytes() { munmap(base_, mapped_); }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+
+    // A copy of bytes that ends right at the guard page.
+    const uint8_t* place(const std::vector<uint8_t>& bytes) {
+        uint8_t* at = base_ + mapped_ - page_ - bytes.size();
+        if (!bytes.empty()) memcpy(at, bytes.data(), bytes.size());
+        return at;
+    }
+
+private:
+    size_t page_ = 0;
+    size_t mapped_ = 0;
+    uint8_t* base_ = nullptr;
+};
+
+std::vector<uint8_t> random_invisible(std::mt19937& rng, size_t n) {
+    std::vector<uint8_t> bytes(n);
+    for (auto& b : bytes) b = invisible_bytes[rng() % sizeof invisible_bytes];
+    return bytes;
+}
+
+// Text-like bytes: mostly digits, with blanks, line ends and the odd high or control byte.
+std::vector<uint8_t> random_text(std::mt19937& rng, size_t n) {
+    std::vector<uint8_t> bytes(n);
+    for (auto& b : bytes) {
+        const unsigned roll = rng() % 16;
+        b = roll < 10 ? static_cast<uint8_t>('0' + roll) : edge_bytes[rng() % sizeof edge_bytes];
+    }
+    return bytes;
+}
+
+class Kernel : public ::testing::TestWithParam<KernelSet> {
+protected:
+    void SetUp() override {
+        if (!GetParam().supported()) GTEST_SKIP() << GetParam().name << " kernels are not supported here";
+    }
+    const KernelSet& kernels() const { return GetParam(); }
+
+    void expect_find_visible(const uint8_t* p, size_t n) {
+        EXPECT_EQ(kernels().find_visible(p, n), find_visible_scalar(p, n)) << "n " << n;
+    }
+
+    void expect_advance(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
+        EXPECT_EQ(kernels().advance_common(a, na, b, nb), advance_common_scalar(a, na, b, nb)) << na << " / " << nb;
+    }
+
+    // Compaction with every limit from 0 past the count of visible bytes, into a guarded buffer.
+    void expect_compact(const uint8_t* src, size_t n) {
+        const size_t visible = static_cast<size_t>(std::count_if(src, src + n, is_visible));
+        for (size_t limit : {size_t{0}, size_t{1}, visible / 2, visible - (visible > 0), visible, visible + 1, SIZE_MAX}) {
+            const size_t room = std::min(limit, n) + compact_slack;
+            std::vector<uint8_t> want(room), got_bytes(room);
+            GuardedBytes guarded(room);
+            uint8_t* dst = const_cast<uint8_t*>(guarded.place(got_bytes));
+            const Compacted expected = compact_visible_scalar(want.data(), src, n, limit);
+            const Compacted got = kernels().compact_visible(dst, src, n, limit);
+            EXPECT_EQ(got.consumed, expected.consumed) << "n " << n << " limit " << limit;
+            ASSERT_EQ(got.written, expected.written) << "n " << n << " limit " << limit;
+            EXPECT_EQ(memcmp(dst, want.data(), got.written), 0) << "n " << n << " limit " << limit;
+        }
+    }
+};
+
+TEST_P(Kernel, FindVisibleEdgeByteAtEveryPosition) {
+    std::mt19937 rng(1);
+    GuardedBytes guarded(largest);
+    for (size_t n = 0; n <= largest; ++n) {
+        auto bytes = random_invisible(rng, n);
+        expect_find_visible(guarded.place(bytes), n);
+        for (size_t at = 0; at < n; ++at)
+            for (uint8_t edge : edge_bytes) {
+                auto marked = bytes;
+                marked[at] = edge;
+                expect_find_visible(guarded.place(marked), n);
+            }
+    }
+}
+
+TEST_P(Kernel, AdvanceWithOneChangeAtEveryPosition) {
+    // Equal sides but for one byte: the kernel passes up to it, or resyncs over it.
+    std::mt19937 rng(2);
+    GuardedBytes guarded_a(largest), guarded_b(largest);
+    for (size_t n = 0; n <= largest; ++n) {
+        const auto base = random_text(rng, n);
+        const uint8_t* a = guarded_a.place(base);
+        expect_advance(a, n, guarded_b.place(base), n);
+        for (size_t at = 0; at < n; ++at)
+            for (uint8_t edge : edge_bytes) {
+                auto changed = base;
+                changed[at] = edge;
+                expect_advance(a, n, guarded_b.place(changed), n);
+                expect_advance(guarded_b.place(changed), n, a, n);
+            }
+    }
+}
+
+TEST_P(Kernel, AdvanceOverDifferentSeparators) {
+    // The same tokens with separators of different lengths: resyncs at every one, runs that
+    // cross vectors and sides' ends, and an occasional real difference.
+    std::mt19937 rng(3);
+    const std::vector<std::vector<uint8_t>> separators = {
+        {' '}, {'\n'}, {'\r', '\n'}, {' ', ' ', '\n'}, {}, std::vector<uint8_t>(70, ' '), {0x80, 0xFF}};
+    GuardedBytes guarded_a(4096), guarded_b(4096);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> a, b;
+        while (a.size() < 1500 && b.size() < 1500) {
+            const std::string token = std::to_string(rng() % 1000);
+            a.insert(a.end(), token.begin(), token.end());
+            b.insert(b.end(), token.begin(), token.end());
+            const auto& sa = separators[rng() % separators.size()];
+            const auto& sb = separators[rng() % separators.size()];
+            a.insert(a.end(), sa.begin(), sa.end());
+            b.insert(b.end(), sb.begin(), sb.end());
+        }
+        if (round % 4 == 0) b[rng() % b.size()] = static_cast<uint8_t>('0' + rng() % 10);
+        a.resize(rng() % (a.size() + 1));
+        b.resize(rng() % (b.size() + 1));
+        expect_advance(guarded_a.place(a), a.size(), guarded_b.place(b), b.size());
+        if (HasFailure()) return;
+    }
+}
+
+TEST_P(Kernel, AllAlignments) {
+    std::mt19937 rng(4);
+    alignas(64) static uint8_t a[64 + 512], b[64 + 512];
+    const auto text = random_text(rng, 512);
+    for (size_t offset_a = 0; offset_a < 64; ++offset_a)
+        for (size_t offset_b : {size_t{0}, size_t{1}, size_t{31}, size_t{33}, offset_a}) {
+            memcpy(a + offset_a, text.data(), text.size());
+            memcpy(b + offset_b, text.data(), text.size());
+            b[offset_b + 300] = ' ';
+            const size_t n = 512 - offset_a % 7;
+            expect_find_visible(a + offset_a, n);
+            expect_advance(a + offset_a, n, b + offset_b, 512);
+            expect_compact(a + offset_a, n);
+        }
+}
+
+TEST_P(Kernel, CompactEdgeByteAtEveryPosition) {
+    std::mt19937 rng(5);
+    GuardedBytes guarded(largest);
+    for (size_t n = 0; n <= largest; n += (n < 70 ? 1 : 7)) {
+        auto bytes = random_text(rng, n);
+        expect_compact(guarded.place(bytes), n);
+        for (size_t at = 0; at < n; at += 3) {
+            const uint8_t kept = bytes[at];
+            bytes[at] = edge_bytes[at % sizeof edge_bytes];
+            expect_compact(guarded.place(bytes), n);
+            bytes[at] = kept;
+        }
+        if (HasFailure()) return;
+    }
+}
+
+TEST_P(Kernel, RandomInputs) {
+    std::mt19937 rng(6);
+    GuardedBytes guarded_a(8192), guarded_b(8192);
+    for (int round = 0; round < 300; ++round) {
+        const auto a = round % 2 ? random_text(rng, rng() % 8192) : random_invisible(rng, rng() % 8192);
+        auto b = a;
+        for (auto& byte : b)
+            if (rng() % 64 == 0) byte = invisible_bytes[rng() % sizeof invisible_bytes];
+        const uint8_t* pa = guarded_a.place(a);
+        expect_find_visible(pa, a.size());
+        expect_advance(pa, a.size(), guarded_b.place(b), b.size());
+        expect_compact(pa, a.size());
+        if (HasFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Kernel, ::testing::ValuesIn(tested_kernel_sets()), kernel_set_name);
+
+}  // namespace
