@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr size_t block_size = size_t{256} << 10;
+constexpr size_t block_size = engine_block_size;
 constexpr size_t chunk_size = size_t{16} << 10;
 constexpr size_t dense_gap = 24;
 // After a compacted chunk, how far the advance kernel looks to tell whether density goes on.

@@ -5,6 +5,11 @@
 
 #include "kernels.h"
 
+#include <cstddef>
+
+// How much the engine asks of each read(); a test cuts inputs around it.
+inline constexpr size_t engine_block_size = size_t{256} << 10;
+
 enum class Comparison {
     same,            // both ended with the same visible bytes
     differ,          // the first difference was met

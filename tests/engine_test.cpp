@@ -173,6 +173,38 @@ TEST_P(Engine, RandomPairsAgreeWithTheRule) {
     }
 }
 
+// Text of numbers with separators of several lengths, so that a comparison with another layout
+// resyncs often and compacts where separators differ densely.
+std::string numbers(std::mt19937& rng, size_t at_least, const std::vector<std::string>& separators) {
+    std::string text;
+    while (text.size() < at_least) text += std::to_string(rng() % 100000) + separators[rng() % separators.size()];
+    return text;
+}
+
+TEST_P(Engine, DifferenceOrEndAtBoundaries) {
+    // Around the engine's read size, the advance span, and vector sizes, on either side.
+    std::mt19937 rng(11);
+    const size_t boundaries[] = {32, 64, 16 << 10, engine_block_size, 2 * engine_block_size};
+    for (const auto& layouts : {std::vector<std::string>{" ", "\n"}, std::vector<std::string>{"\r\n"}}) {
+        const std::string base = numbers(rng, 2 * engine_block_size + 200, {" ", "\n"});
+        std::string other;  // the same visible bytes, other separators
+        for (char c : base) other += c == ' ' || c == '\n' ? layouts[rng() % layouts.size()] : std::string(1, c);
+        for (size_t boundary : boundaries)
+            for (size_t at : {boundary - 1, boundary, boundary + 1}) {
+                SCOPED_TRACE(at);
+                std::string changed = base;
+                changed[at] = changed[at] == '7' ? '8' : '7';
+                EXPECT_EQ(compare_whole(changed, other), expected(changed, other));
+                EXPECT_EQ(compare_whole(other, changed), expected(other, changed));
+                const std::string cut = base.substr(0, at);
+                EXPECT_EQ(compare_whole(cut, other), expected(cut, other));
+                EXPECT_EQ(compare_whole(other, cut), expected(other, cut));
+                EXPECT_EQ(compare_whole(cut, base.substr(0, at)), Comparison::same);
+            }
+        expect_all_feedings(base, other);
+    }
+}
+
 TEST_P(Engine, ReadErrorIsNotEndOfFile) {
     // The first read of /proc/self/mem fails with EIO; a directory fails with EISDIR.
     for (const char* path : {"/proc/self/mem", "/"}) {
@@ -218,6 +250,24 @@ TEST_P(Engine, DifferenceIsReportedWithoutWaitingForTheEnd) {
     EXPECT_EQ(result.get(), Comparison::differ);
     close(ends[0]);
     close(ans);
+}
+
+TEST(EngineLargeInputs, BeyondFourGibibytes) {
+    // Sparse files cost no memory: 4 GiB of zero bytes, then the visible text.
+    const off_t far = (off_t{4} << 30) + 12345;
+    const int out = memfd_create("sparse-output", 0);
+    ASSERT_EQ(ftruncate(out, far), 0);
+    ASSERT_EQ(pwrite(out, "12 34\n", 6, far), 6);
+    for (const char* answer : {"1234", "1235"}) {
+        const int ans = memory_file(answer);
+        lseek(out, 0, SEEK_SET);
+        EXPECT_EQ(compare_visible(out, ans), expected("1234", answer)) << answer;
+        lseek(out, 0, SEEK_SET);
+        lseek(ans, 0, SEEK_SET);
+        EXPECT_EQ(compare_visible(ans, out), expected("1234", answer)) << answer;
+        close(ans);
+    }
+    close(out);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, Engine, ::testing::ValuesIn(tested_kernel_sets()), kernel_set_name);
