@@ -24,11 +24,14 @@ std::span<const KernelSet> all_kernel_sets() { return kernel_sets; }
 const KernelSet& scalar_kernel_set() { return kernel_sets[0]; }
 
 const KernelSet& best_kernel_set() {
-    // Later entries are faster; the first supported one from the end wins.
-    static const KernelSet* const best = [] {
-        for (size_t i = std::size(kernel_sets); i-- > 1;)
-            if (kernel_sets[i].supported()) return &kernel_sets[i];
-        return &kernel_sets[0];
-    }();
+    // Chosen once. The engine runs on one thread, so a plain pointer does, without the guard
+    // (and the exception support it pulls in) of a static initialised on first use.
+    static const KernelSet* best = nullptr;
+    if (best == nullptr) {
+        // Later entries are faster; the first supported one from the end wins.
+        size_t i = std::size(kernel_sets) - 1;
+        while (i > 0 && !kernel_sets[i].supported()) --i;
+        best = &kernel_sets[i];
+    }
     return *best;
 }

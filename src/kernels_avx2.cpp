@@ -101,8 +101,3 @@ AVX2_TARGET Compacted compact_visible_avx2(uint8_t* dst, const uint8_t* src, siz
     const Compacted rest = compact_visible_scalar(dst + written, src + i, n - i, limit - written);
     return {i + rest.consumed, written + rest.written};
 }
-
-bool avx2_supported() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-}

@@ -81,9 +81,3 @@ AVX512_TARGET Compacted compact_visible_avx512(uint8_t* dst, const uint8_t* src,
     const Compacted rest = compact_visible_scalar(dst + written, src + i, n - i, limit - written);
     return {i + rest.consumed, written + rest.written};
 }
-
-bool avx512_supported() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi2");
-}

@@ -17,7 +17,6 @@ static inline simde__m512i _mm512_maskz_compress_epi8(uint64_t mask, simde__m512
 }
 
 #define AVX512_TARGET
-#define avx512_supported avx512_emulated_supported
 #define find_visible_avx512 find_visible_avx512_emulated
 #define advance_common_avx512 advance_common_avx512_emulated
 #define compact_visible_avx512 compact_visible_avx512_emulated
