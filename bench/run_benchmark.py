@@ -28,8 +28,8 @@ PAIRS = [  # (file compared with "ten", what it is)
 BOUND_BY_KERNELS = {"avx512": 1.15, "avx2": 1.5}  # wall time over cat's, for every pair
 
 
-def run(command, **kwargs):
-    return subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kwargs).returncode
+def run(command):
+    return subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
 
 def build(build_dir):
@@ -38,18 +38,19 @@ def build(build_dir):
     subprocess.run(["cmake", "--build", build_dir, "-j2"], check=True, stdout=subprocess.DEVNULL)
 
 
-def seconds(command):
-    start = time.perf_counter()
-    run(command)
-    return time.perf_counter() - start
+def microseconds_per_call(spawn_loop, calls, command):
+    """Wall time of a call, timed by a small process that starts it: none of the interpreter's
+    own cost of starting a process is in the figure."""
+    line = subprocess.run([spawn_loop, str(calls)] + command, capture_output=True, text=True, check=True)
+    return float(line.stdout)
 
 
-def medians(commands, rounds):
-    """Median wall time of each command, the commands taking turns round after round."""
+def medians(spawn_loop, commands, rounds, calls=1):
+    """Median wall time of each command in seconds, the commands taking turns round after round."""
     times = {name: [] for name in commands}
     for _ in range(rounds):
         for name, command in commands.items():
-            times[name].append(seconds(command))
+            times[name].append(microseconds_per_call(spawn_loop, calls, command) / 1e6)
     return {name: statistics.median(values) for name, values in times.items()}
 
 
@@ -126,7 +127,7 @@ def main():
         commands.update({k: [driver, k, out, ans] for k in kernels})
         if pair == "same":
             commands["cmp"] = ["cmp", out, ans]
-        times = medians(commands, args.rounds)
+        times = medians(spawn_loop, commands, args.rounds)
         checker_times[pair] = times["checker"]
         cells = [report.check(f"{pair}: checker / cat", times["checker"] / times["cat"],
                               BOUND_BY_KERNELS.get(best, float("inf")))]
@@ -143,7 +144,7 @@ def main():
 
     baseline_rounds = max(1, min(args.rounds, 3))
     for pair, _ in PAIRS:
-        base = medians({"b": [baseline, "/dev/null", data / pair, data / "ten", "/tmp/_eval.baseline"]},
+        base = medians(spawn_loop, {"b": [baseline, "/dev/null", data / pair, data / "ten", "/tmp/_eval.baseline"]},
                        baseline_rounds)["b"]
         rows.append((f"{pair}: stdio baseline / checker",
                      report.check(f"{pair}: baseline / checker", base / checker_times[pair], 50, at_most=False)))
@@ -151,7 +152,8 @@ def main():
     big, big_first = data / "big", data / "big_first"
     concatenate(big, [data / "ten"] * 4)
     concatenate(big_first, [data / "first"] + [data / "ten"] * 3)
-    times = medians({"cat": ["cat", big, big_first], "checker": [checker, "/dev/null", big_first, big]}, args.rounds)
+    times = medians(spawn_loop, {"cat": ["cat", big, big_first], "checker": [checker, "/dev/null", big_first, big]},
+                    args.rounds)
     rows.append((f"first visible byte differs, {4 * args.mib} MiB per side: checker / cat",
                  report.check("first byte / cat", times["checker"] / times["cat"], 0.05)))
     big.unlink()
@@ -161,13 +163,10 @@ def main():
     tiny_out.write_text("1 2\n")
     tiny_ans.write_text("12")
     calls = 200 if args.smoke else 2000
-    per_call = {"checker": [], "baseline": []}
-    for _ in range(max(3, args.rounds // 2)):
-        for name, command in (("checker", [checker, "/dev/null", tiny_out, tiny_ans]),
-                              ("baseline", [baseline, "/dev/null", tiny_out, tiny_ans, "/tmp/_eval.baseline"])):
-            line = subprocess.run([spawn_loop, str(calls)] + command, capture_output=True, text=True, check=True)
-            per_call[name].append(float(line.stdout))
-    checker_us, baseline_us = (statistics.median(per_call[k]) for k in ("checker", "baseline"))
+    per_call = medians(spawn_loop, {"checker": [checker, "/dev/null", tiny_out, tiny_ans],
+                                    "baseline": [baseline, "/dev/null", tiny_out, tiny_ans, "/tmp/_eval.baseline"]},
+                       max(3, args.rounds // 2), calls)
+    checker_us, baseline_us = per_call["checker"] * 1e6, per_call["baseline"] * 1e6
     rows.append((f"per call on tiny files: checker {checker_us:.0f} us / baseline {baseline_us:.0f} us",
                  report.check("per call", checker_us / baseline_us, 0.8)))
 

@@ -22,8 +22,6 @@ static inline simde__m512i _mm512_maskz_compress_epi8(uint64_t mask, simde__m512
 #define compact_visible_avx512 compact_visible_avx512_emulated
 #include "kernels_avx512.cpp"
 
-#include "kernel_sets.h"
-
 namespace {
 bool always() { return true; }
 }  // namespace

@@ -1,0 +1,113 @@
+// libFuzzer target: the engine and every kernel set this processor runs, against the
+// visible-byte rule and the scalar kernels, on arbitrary pairs of inputs.
+//
+// Input: two bytes that split the rest into the player's output and the answer, one byte that
+// seeds the sizes of the pieces a pipe delivers them in, then the two texts.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "compare.h"
+#include "kernels_scalar.h"
+
+#ifdef TEST_AVX512_EMULATED
+extern const KernelSet avx512_emulated_kernel_set;
+#endif
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) abort();
+}
+
+std::string visible_of(const std::string& text) {
+    std::string kept;
+    for (unsigned char c : text)
+        if (is_visible(c)) kept.push_back(static_cast<char>(c));
+    return kept;
+}
+
+int memory_file(const std::string& content) {
+    const int fd = memfd_create("fuzz-input", 0);
+    require(write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()));
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+// The engine over two pipes whose writers deliver the texts in pieces of 1 to 97 bytes.
+Comparison compare_piecewise(const std::string& out, const std::string& ans, unsigned seed, const KernelSet& kernels) {
+    int out_pipe[2], ans_pipe[2];
+    require(pipe(out_pipe) == 0 && pipe(ans_pipe) == 0);
+    const auto feed = [seed](const std::string& text, int fd) {
+        std::minstd_rand rng(seed + 1);
+        for (size_t at = 0; at < text.size();) {
+            const size_t piece = std::min<size_t>(text.size() - at, 1 + rng() % 97);
+            const ssize_t put = write(fd, text.data() + at, piece);
+            if (put <= 0) break;
+            at += static_cast<size_t>(put);
+        }
+        close(fd);
+    };
+    std::thread out_writer(feed, std::cref(out), out_pipe[1]);
+    std::thread ans_writer(feed, std::cref(ans), ans_pipe[1]);
+    const Comparison result = compare_visible(out_pipe[0], ans_pipe[0], kernels);
+    close(out_pipe[0]);  // a writer still blocked on a full pipe gets EPIPE
+    close(ans_pipe[0]);
+    out_writer.join();
+    ans_writer.join();
+    return result;
+}
+
+void check_kernels(const KernelSet& kernels, const std::string& out, const std::string& ans) {
+    const auto* a = reinterpret_cast<const uint8_t*>(out.data());
+    const auto* b = reinterpret_cast<const uint8_t*>(ans.data());
+    require(kernels.find_visible(a, out.size()) == find_visible_scalar(a, out.size()));
+    require(kernels.advance_common(a, out.size(), b, ans.size()) == advance_common_scalar(a, out.size(), b, ans.size()));
+    std::vector<uint8_t> want(out.size() + compact_slack), got(out.size() + compact_slack);
+    for (size_t limit : {out.size() / 3, out.size()}) {
+        const Compacted expected = compact_visible_scalar(want.data(), a, out.size(), limit);
+        const Compacted actual = kernels.compact_visible(got.data(), a, out.size(), limit);
+        require(actual.consumed == expected.consumed && actual.written == expected.written);
+        require(memcmp(got.data(), want.data(), actual.written) == 0);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    signal(SIGPIPE, SIG_IGN);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3) return 0;
+    const std::string body(reinterpret_cast<const char*>(data) + 3, size - 3);
+    const size_t split = (data[0] | size_t{data[1]} << 8) % (body.size() + 1);
+    const std::string out = body.substr(0, split);
+    const std::string ans = body.substr(split);
+    const Comparison expected = visible_of(out) == visible_of(ans) ? Comparison::same : Comparison::differ;
+
+    std::vector<KernelSet> sets(all_kernel_sets().begin(), all_kernel_sets().end());
+#ifdef TEST_AVX512_EMULATED
+    sets.push_back(avx512_emulated_kernel_set);
+#endif
+    for (const KernelSet& kernels : sets) {
+        if (!kernels.supported()) continue;
+        check_kernels(kernels, out, ans);
+        const int out_fd = memory_file(out);
+        const int ans_fd = memory_file(ans);
+        require(compare_visible(out_fd, ans_fd, kernels) == expected);
+        close(out_fd);
+        close(ans_fd);
+        require(compare_piecewise(out, ans, data[2], kernels) == expected);
+    }
+    return 0;
+}
