@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     const uint64_t target = std::strtoull(argv[2], nullptr, 10) << 20;
-    Output outputs[] = {{"ten", " ", "\n"},  {"crlf", " ", "\r\n"}, {"one", "\n", "\n"},
+    Output outputs[] = {{"ten", " ", "\n"},      {"crlf", " ", "\r\n"}, {"one", "\n", "\n"},
                         {"blanks", " ", "  \n"}, {"same", " ", "\n"},   {"first", " ", "\n"}};
     for (Output& output : outputs) {
         output.file = fopen((dir + "/" + output.name).c_str(), "w");
@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     for (bool first_number = true; written < target;) {
         for (int k = 0; k < 10; ++k) {
             state ^= state << 13, state ^= state >> 7, state ^= state << 17;
-            const int length = snprintf(number, sizeof number, "%llu", static_cast<unsigned long long>(state % 1000000000));
+            const int length =
+                snprintf(number, sizeof number, "%llu", static_cast<unsigned long long>(state % 1000000000));
             for (Output& output : outputs) {
                 const bool changed = first_number && std::string(output.name) == "first";
                 if (changed) number[0] = static_cast<char>(number[0] == '9' ? '8' : '9');

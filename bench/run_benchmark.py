@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Benchmark of the checker against the cost of reading its inputs.
 
-Builds what it needs (a Release build in build-bench/), generates its inputs, and prints a table:
+Builds what it needs (a Release build in build/bench/), generates its inputs, and prints a table:
 wall times as medians of interleaved runs, and the ratios the checker is held to. Exits 1 when a
 bound is missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a judge.
 
@@ -92,7 +92,7 @@ def main():
     parser.add_argument("--mib", type=int, default=256, help="size of each side of a pair (default 256)")
     parser.add_argument("--rounds", type=int, default=7, help="interleaved runs per figure (default 7)")
     parser.add_argument("--smoke", action="store_true", help="small inputs, one round, bounds not enforced")
-    parser.add_argument("--build-dir", default=str(ROOT / "build-bench"))
+    parser.add_argument("--build-dir", default=str(ROOT / "build" / "bench"))
     args = parser.parse_args()
     if args.smoke:
         args.mib, args.rounds = 2, 1

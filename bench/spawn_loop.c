@@ -9,9 +9,9 @@
 #include <sys/wait.h>
 #include <time.h>
 
-extern char **environ;
+extern char** environ;
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc < 3) {
         fputs("usage: spawn_loop N command [arguments...]\n", stderr);
         return 2;

@@ -6,7 +6,7 @@
 
 static FILE *fpeval, *fpout, *fpans;
 
-static void output(const char *message, int score) {
+static void output(const char* message, int score) {
     if (fpeval) {
         fprintf(fpeval, "%s\n%d\n", message, score);
         fclose(fpeval);
@@ -14,7 +14,7 @@ static void output(const char *message, int score) {
     exit(score != 0 ? 1 : 0);
 }
 
-static int next_visible(FILE *fp) {
+static int next_visible(FILE* fp) {
     while (!feof(fp)) {
         int c = fgetc(fp);
         if (c != EOF && c >= 0x21 && c <= 0x7E) return c;
@@ -22,7 +22,7 @@ static int next_visible(FILE *fp) {
     return '\n';
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 5) {
         fputs("Usage: stdio_baseline <in> <out> <ans> <record>\n", stderr);
         output("Invalid Call!", 0);

@@ -70,7 +70,8 @@ void check_kernels(const KernelSet& kernels, const std::string& out, const std::
     const auto* a = reinterpret_cast<const uint8_t*>(out.data());
     const auto* b = reinterpret_cast<const uint8_t*>(ans.data());
     require(kernels.find_visible(a, out.size()) == find_visible_scalar(a, out.size()));
-    require(kernels.advance_common(a, out.size(), b, ans.size()) == advance_common_scalar(a, out.size(), b, ans.size()));
+    require(kernels.advance_common(a, out.size(), b, ans.size()) ==
+            advance_common_scalar(a, out.size(), b, ans.size()));
     std::vector<uint8_t> want(out.size() + compact_slack), got(out.size() + compact_slack);
     for (size_t limit : {out.size() / 3, out.size()}) {
         const Compacted expected = compact_visible_scalar(want.data(), a, out.size(), limit);

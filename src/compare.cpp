@@ -96,7 +96,8 @@ Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
     out.pos += raw;
     for (size_t matched = 0; matched < wanted;) {
         if (!ans.has_data()) return ans.failed ? Step::ans_unreadable : Step::differ;
-        const Compacted got = kernels.compact_visible(ans_visible + matched, ans.pos, ans.available(), wanted - matched);
+        const Compacted got =
+            kernels.compact_visible(ans_visible + matched, ans.pos, ans.available(), wanted - matched);
         ans.pos += got.consumed;
         // Compared as they come, so that a difference is not held back by a slow answer.
         if (memcmp(out_visible + matched, ans_visible + matched, got.written) != 0) return Step::differ;

@@ -3,9 +3,9 @@
 // verdict.
 #pragma once
 
-#include "kernels.h"
-
 #include <cstddef>
+
+#include "kernels.h"
 
 // How much the engine asks of each read(); a test cuts inputs around it.
 inline constexpr size_t engine_block_size = size_t{256} << 10;

@@ -28,8 +28,8 @@ bool os_saves(uint64_t state) {
     return ((uint64_t{high} << 32 | low) & state) == state;
 }
 
-constexpr uint64_t sse_avx_state = 0x06;     // XMM and YMM
-constexpr uint64_t avx512_state = 0xE6;      // and opmask, ZMM0-15 upper halves, ZMM16-31
+constexpr uint64_t sse_avx_state = 0x06;  // XMM and YMM
+constexpr uint64_t avx512_state = 0xE6;   // and opmask, ZMM0-15 upper halves, ZMM16-31
 
 }  // namespace
 

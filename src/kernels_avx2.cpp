@@ -51,7 +51,8 @@ AVX2_TARGET inline size_t pack16(uint8_t* dst, __m128i bytes, uint32_t mask16) {
 AVX2_TARGET size_t find_visible_avx2(const uint8_t* p, size_t n) {
     size_t i = 0;
     for (; i + 32 <= n; i += 32)
-        if (const uint32_t bits = bits_of(visible_lanes(load(p + i)))) return i + static_cast<size_t>(__builtin_ctz(bits));
+        if (const uint32_t bits = bits_of(visible_lanes(load(p + i))))
+            return i + static_cast<size_t>(__builtin_ctz(bits));
     return i + find_visible_scalar(p + i, n - i);
 }
 
@@ -64,7 +65,8 @@ AVX2_TARGET Advanced advance_common_avx2(const uint8_t* a, size_t na, const uint
         const __m256i y = load(b + j);
         const __m256i x_visible = visible_lanes(x);
         const __m256i y_visible = visible_lanes(y);
-        const uint32_t differing = bits_of(_mm256_andnot_si256(_mm256_cmpeq_epi8(x, y), _mm256_or_si256(x_visible, y_visible)));
+        const uint32_t differing =
+            bits_of(_mm256_andnot_si256(_mm256_cmpeq_epi8(x, y), _mm256_or_si256(x_visible, y_visible)));
         if (differing == 0) {
             i += 32, j += 32;
             continue;
@@ -75,8 +77,10 @@ AVX2_TARGET Advanced advance_common_avx2(const uint8_t* a, size_t na, const uint
         const uint32_t a_ahead = bits_of(x_visible) >> at;
         const uint32_t b_ahead = bits_of(y_visible) >> at;
         i += at, j += at;
-        const size_t next_a = i + (a_ahead != 0 ? static_cast<size_t>(__builtin_ctz(a_ahead)) : find_visible_avx2(a + i, na - i));
-        const size_t next_b = j + (b_ahead != 0 ? static_cast<size_t>(__builtin_ctz(b_ahead)) : find_visible_avx2(b + j, nb - j));
+        const size_t next_a =
+            i + (a_ahead != 0 ? static_cast<size_t>(__builtin_ctz(a_ahead)) : find_visible_avx2(a + i, na - i));
+        const size_t next_b =
+            j + (b_ahead != 0 ? static_cast<size_t>(__builtin_ctz(b_ahead)) : find_visible_avx2(b + j, nb - j));
         if (next_a == na || next_b == nb || a[next_a] != b[next_b]) return {i, j, resyncs};
         i = next_a + 1;
         j = next_b + 1;

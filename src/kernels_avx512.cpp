@@ -51,8 +51,10 @@ AVX512_TARGET Advanced advance_common_avx512(const uint8_t* a, size_t na, const 
         const uint64_t a_ahead = x_visible >> at;
         const uint64_t b_ahead = y_visible >> at;
         i += at, j += at;
-        const size_t next_a = i + (a_ahead != 0 ? static_cast<size_t>(__builtin_ctzll(a_ahead)) : find_visible_avx512(a + i, na - i));
-        const size_t next_b = j + (b_ahead != 0 ? static_cast<size_t>(__builtin_ctzll(b_ahead)) : find_visible_avx512(b + j, nb - j));
+        const size_t next_a =
+            i + (a_ahead != 0 ? static_cast<size_t>(__builtin_ctzll(a_ahead)) : find_visible_avx512(a + i, na - i));
+        const size_t next_b =
+            j + (b_ahead != 0 ? static_cast<size_t>(__builtin_ctzll(b_ahead)) : find_visible_avx512(b + j, nb - j));
         if (next_a == na || next_b == nb || a[next_a] != b[next_b]) return {i, j, resyncs};
         i = next_a + 1;
         j = next_b + 1;

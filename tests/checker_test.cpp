@@ -31,8 +31,9 @@ constexpr char record_diagnostic[] = "Can not open /tmp/_eval.score!\n";
 const std::string& namespace_problem() {
     static const std::string problem = []() -> std::string {
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return std::string("needs root and a private mount namespace (unshare -m) to give the checker a "
-                               "private /tmp: ") +
+            return std::string(
+                       "needs root and a private mount namespace (unshare -m) to give the checker a "
+                       "private /tmp: ") +
                    strerror(errno);
         return {};
     }();
@@ -52,7 +53,7 @@ std::optional<std::string> read_file(const std::string& path) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st{};
+    struct stat st = {};
     return lstat(path.c_str(), &st) == 0;
 }
 
@@ -127,8 +128,12 @@ TEST_F(Checker, MatchRuleEndToEnd) {
         bool right;
     };
     const Case cases[] = {
-        {"Hello\nWorld\n", "HelloWorld", true}, {"A", "a", false},        {"1.0", "1", false},
-        {"ab", "abc", false},                   {"", " \t\r\n\v\f", true}, {"caf\xc3\xa9", "caf\xe9", true},
+        {"Hello\nWorld\n", "HelloWorld", true},
+        {"A", "a", false},
+        {"1.0", "1", false},
+        {"ab", "abc", false},
+        {"", " \t\r\n\v\f", true},
+        {"caf\xc3\xa9", "caf\xe9", true},
     };
     for (const auto& c : cases) {
         const auto run = judge(file("out", c.out), file("ans", c.ans));
@@ -290,7 +295,7 @@ TEST_F(Checker, RecordIsCreatedWithUmaskModeAndEmptiedWhenStale) {
     auto run = judge(file("out", "1"), file("ans", "1"));
     umask(previous);
     expect_clean_exit(run, 1);
-    struct stat st{};
+    struct stat st = {};
     ASSERT_EQ(stat(record_path, &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 

@@ -121,7 +121,10 @@ TEST_P(Engine, MatchRuleCases) {
         {"1.0", "1"},
         {"1.0", "1.00"},
         {"caf\xc3\xa9", "caf\xe9"},
-        {std::string("a\0b\x7f" "c", 5), "abc"},
+        {std::string("a\0b\x7f"
+                     "c",
+                     5),
+         "abc"},
         {"x", ""},
         {"", "x"},
         {"  trailing  \n\n", "trailing"},
@@ -222,9 +225,9 @@ void ignore_signal(int) {}
 
 TEST_P(Engine, InterruptedReadIsRetried) {
     // SIGALRM without SA_RESTART interrupts the engine's blocked read() every millisecond.
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = ignore_signal;
-    struct sigaction previous{};
+    struct sigaction previous {};
     sigaction(SIGALRM, &action, &previous);
     const itimerval every_ms{{0, 1000}, {0, 1000}};
     setitimer(ITIMER_REAL, &every_ms, nullptr);

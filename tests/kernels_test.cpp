@@ -13,7 +13,9 @@
 #include "kernel_sets.h"
 #include "kernels_scalar.h"
 
-void PrintTo(const Advanced& x, std::ostream* os) { *os << "{a " << x.a << ", b " << x.b << ", resyncs " << x.resyncs << "}"; }
+void PrintTo(const Advanced& x, std::ostream* os) {
+    *os << "{a " << x.a << ", b " << x.b << ", resyncs " << x.resyncs << "}";
+}
 
 namespace {
 
@@ -27,7 +29,8 @@ public:
     explicit GuardedBytes(size_t capacity) {
         page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
         mapped_ = (capacity + page_ - 1) / page_ * page_ + page_;
-        base_ = static_cast<uint8_t*>(mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        base_ =
+            static_cast<uint8_t*>(mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
         EXPECT_NE(base_, MAP_FAILED);
         EXPECT_EQ(mprotect(base_ + mapped_ - page_, page_, PROT_NONE), 0);
     }
@@ -82,7 +85,8 @@ protected:
     // Compaction with every limit from 0 past the count of visible bytes, into a guarded buffer.
     void expect_compact(const uint8_t* src, size_t n) {
         const size_t visible = static_cast<size_t>(std::count_if(src, src + n, is_visible));
-        for (size_t limit : {size_t{0}, size_t{1}, visible / 2, visible - (visible > 0), visible, visible + 1, SIZE_MAX}) {
+        for (size_t limit :
+             {size_t{0}, size_t{1}, visible / 2, visible - (visible > 0), visible, visible + 1, SIZE_MAX}) {
             const size_t room = std::min(limit, n) + compact_slack;
             std::vector<uint8_t> want(room), got_bytes(room);
             GuardedBytes guarded(room);

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Tests of what a judge fleet installs: the install rules, the manual page, the Debian package,
+# and the installed checker in a bare chroot.
+#   packaging_test.sh install|manual|package|chroot BUILD_DIR SOURCE_DIR
+# Exit 77 (a skip for CTest) where the machine cannot run a case, with the reason.
+set -euo pipefail
+
+mode=$1
+build=$2
+source=$3
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+
+# The files below a directory, as sorted relative paths.
+files_below() { (cd "$1" && find . -type f | sort); }
+
+case $mode in
+install)
+  cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+  want=$'./bin/filterspace_e\n./share/man/man1/filterspace_e.1.gz'
+  [[ $(files_below "$scratch/prefix") == "$want" ]] || fail "installed files: $(files_below "$scratch/prefix")"
+  [[ -x $scratch/prefix/bin/filterspace_e ]] || fail "the checker is not executable"
+  DESTDIR="$scratch/staged" cmake --install "$build" --prefix /usr/local >/dev/null
+  want=$'./usr/local/bin/filterspace_e\n./usr/local/share/man/man1/filterspace_e.1.gz'
+  [[ $(files_below "$scratch/staged") == "$want" ]] || fail "DESTDIR ignored: $(files_below "$scratch/staged")"
+  ;;
+
+manual)
+  page=$source/doc/filterspace_e.1
+  if command -v mandoc >/dev/null; then
+    mandoc -T lint "$page" || fail "mandoc -T lint"
+  fi
+  command -v groff >/dev/null || skip "groff is not installed"
+  warnings=$(groff -ww -z -man "$page" 2>&1)
+  [[ -z $warnings ]] || fail "groff: $warnings"
+  rendered=$(groff -man -Tutf8 -P-cbu "$page" 2>/dev/null)
+  for text in "Right Output!!!" "/tmp/_eval.score" "EXIT STATUS" "Can not open eval record file!"; do
+    grep -qF "$text" <<<"$rendered" || fail "the manual page lacks '$text'"
+  done
+  ;;
+
+package)
+  command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
+  command -v dpkg-shlibdeps >/dev/null || skip "dpkg-shlibdeps (dpkg-dev) is not installed"
+  cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch" >/dev/null
+  deb=$(echo "$scratch"/filterspace-e_*.deb)
+  [[ -f $deb ]] || fail "no package built"
+  contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+  want=$'./usr/bin/filterspace_e\n./usr/share/man/man1/filterspace_e.1.gz'
+  [[ $contents == "$want" ]] || fail "package contents: $contents"
+  version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+  [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "version $(dpkg-deb -f "$deb" Version)"
+  [[ -n $(dpkg-deb -f "$deb" Maintainer) ]] || fail "no maintainer"
+  [[ -z $(dpkg-deb -f "$deb" Depends) ]] || fail "a static binary depends on $(dpkg-deb -f "$deb" Depends)"
+  [[ $(dpkg-deb -f "$deb" Description | wc -l) -gt 3 ]] || fail "no long description"
+
+  [[ $(id -u) == 0 ]] || skip "installing the package needs root"
+  if dpkg -s filterspace-e >/dev/null 2>&1; then skip "filterspace-e is installed already; left alone"; fi
+  [[ ! -e /usr/bin/filterspace_e ]] || skip "/usr/bin/filterspace_e exists already; left alone"
+  dpkg -i "$deb" >/dev/null || fail "dpkg -i"
+  installed_ok=1
+  [[ -x /usr/bin/filterspace_e && -f /usr/share/man/man1/filterspace_e.1.gz ]] || installed_ok=0
+  dpkg -r filterspace-e >/dev/null || fail "dpkg -r"
+  [[ $installed_ok == 1 ]] || fail "dpkg -i did not install the files"
+  [[ ! -e /usr/bin/filterspace_e && ! -e /usr/share/man/man1/filterspace_e.1.gz ]] || fail "dpkg -r left files"
+  ;;
+
+chroot)
+  [[ $(id -u) == 0 ]] || skip "chroot needs root"
+  cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+  checker=$scratch/prefix/bin/filterspace_e
+  if readelf -l "$checker" | grep -q INTERP; then skip "this build's checker is not static (sanitizers)"; fi
+  root=$scratch/root
+  mkdir -p "$root/tmp"
+  chmod 1777 "$root/tmp"
+  cp "$checker" "$root/filterspace_e"
+  printf '1 2\r\n3\r\n' >"$root/out"
+  printf '12\n3' >"$root/ans"
+  printf '12\n4' >"$root/wrong"
+  chroot "$root" /filterspace_e /nowhere /out /ans 2>/dev/null && status=0 || status=$?
+  [[ $status == 126 || $status == 127 ]] && skip "chroot cannot run here"
+  [[ $status == 1 ]] || fail "right output: status $status"
+  [[ $(cat "$root/tmp/_eval.score") == $'Right Output!!!\n10' ]] || fail "right output: record"
+  chroot "$root" /filterspace_e /nowhere /out /wrong && status=0 || status=$?
+  [[ $status == 0 && $(cat "$root/tmp/_eval.score") == $'Wrong Answer\n0' ]] || fail "wrong output: $status"
+  # Closed standard descriptors, and no /dev/null in the chroot to hold them with.
+  chroot "$root" /filterspace_e /nowhere /out /ans <&- >&- 2>&- && status=0 || status=$?
+  [[ $status == 1 ]] || fail "closed descriptors: status $status"
+  [[ $(od -c "$root/tmp/_eval.score") == "$(printf 'Right Output!!!\n10\n' | od -c)" ]] || fail "closed descriptors: record"
+  chroot "$root" /filterspace_e /nowhere /missing /ans <&- >&- 2>&- && status=0 || status=$?
+  [[ $status == 0 ]] || fail "closed descriptors, missing output: status $status"
+  [[ $(od -c "$root/tmp/_eval.score") == "$(printf "Can not open player's output file!\n0\n" | od -c)" ]] ||
+    fail "closed descriptors, missing output: record $(od -c "$root/tmp/_eval.score")"
+  ;;
+
+*)
+  fail "unknown mode $mode"
+  ;;
+esac
+echo "PASS: $mode"
