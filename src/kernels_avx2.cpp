@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "kernels_resync.h"
 #include "kernels_scalar.h"
 #include "kernels_x86.h"
 
@@ -71,19 +72,8 @@ AVX2_TARGET Advanced advance_common_avx2(const uint8_t* a, size_t na, const uint
             i += 32, j += 32;
             continue;
         }
-        // Each side moves to its next visible byte: found in this vector's mask when the run of
-        // invisible bytes ends inside it, else by a search of the rest of the side.
-        const unsigned at = static_cast<unsigned>(__builtin_ctz(differing));
-        const uint32_t a_ahead = bits_of(x_visible) >> at;
-        const uint32_t b_ahead = bits_of(y_visible) >> at;
-        i += at, j += at;
-        const size_t next_a =
-            i + (a_ahead != 0 ? static_cast<size_t>(__builtin_ctz(a_ahead)) : find_visible_avx2(a + i, na - i));
-        const size_t next_b =
-            j + (b_ahead != 0 ? static_cast<size_t>(__builtin_ctz(b_ahead)) : find_visible_avx2(b + j, nb - j));
-        if (next_a == na || next_b == nb || a[next_a] != b[next_b]) return {i, j, resyncs};
-        i = next_a + 1;
-        j = next_b + 1;
+        if (!resync_in_window<find_visible_avx2>(a, na, b, nb, i, j, differing, bits_of(x_visible), bits_of(y_visible)))
+            return {i, j, resyncs};
         ++resyncs;
     }
     const Advanced rest = advance_common_scalar(a + i, na - i, b + j, nb - j);

@@ -5,6 +5,7 @@
 #define AVX512_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt")))
 #endif
 
+#include "kernels_resync.h"
 #include "kernels_scalar.h"
 #include "kernels_x86.h"
 
@@ -47,17 +48,8 @@ AVX512_TARGET Advanced advance_common_avx512(const uint8_t* a, size_t na, const 
             i += 64, j += 64;
             continue;
         }
-        const unsigned at = static_cast<unsigned>(__builtin_ctzll(differing));
-        const uint64_t a_ahead = x_visible >> at;
-        const uint64_t b_ahead = y_visible >> at;
-        i += at, j += at;
-        const size_t next_a =
-            i + (a_ahead != 0 ? static_cast<size_t>(__builtin_ctzll(a_ahead)) : find_visible_avx512(a + i, na - i));
-        const size_t next_b =
-            j + (b_ahead != 0 ? static_cast<size_t>(__builtin_ctzll(b_ahead)) : find_visible_avx512(b + j, nb - j));
-        if (next_a == na || next_b == nb || a[next_a] != b[next_b]) return {i, j, resyncs};
-        i = next_a + 1;
-        j = next_b + 1;
+        if (!resync_in_window<find_visible_avx512>(a, na, b, nb, i, j, differing, x_visible, y_visible))
+            return {i, j, resyncs};
         ++resyncs;
     }
     const Advanced rest = advance_common_scalar(a + i, na - i, b + j, nb - j);

@@ -109,6 +109,13 @@ void expect_clean_exit(const CheckerRun& run, int status) {
     EXPECT_EQ(run.out, "");
 }
 
+// A failure: status 0, exactly this diagnostic, and exactly this record.
+void expect_failure(const CheckerRun& run, const std::string& diagnostic, const char* record) {
+    expect_clean_exit(run, 0);
+    EXPECT_EQ(run.err, diagnostic);
+    EXPECT_EQ(read_file(record_path), record);
+}
+
 TEST_F(Checker, RightAndWrongLeaveExactRecords) {
     const auto right = judge(file("out", "1 2\r\n3\n"), file("ans", "12 3"));
     expect_clean_exit(right, 1);
@@ -172,14 +179,10 @@ TEST_F(Checker, InputIsNeverOpened) {
 TEST_F(Checker, OpenFailuresInOrder) {
     write_file(record_path, "Right Output!!!\n10\n");  // a stale verdict must never show through
     auto run = judge(missing("out"), missing("ans"));
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(run.err, "Can not open " + missing("out") + "!\n");
-    EXPECT_EQ(read_file(record_path), out_failure_record);
+    expect_failure(run, "Can not open " + missing("out") + "!\n", out_failure_record);
 
     run = judge(file("out", "1"), missing("ans"));
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(run.err, "Can not open " + missing("ans") + "!\n");
-    EXPECT_EQ(read_file(record_path), ans_failure_record);
+    expect_failure(run, "Can not open " + missing("ans") + "!\n", ans_failure_record);
 
     // The path is reported exactly as the command line gave it.
     ASSERT_EQ(chdir(scratch.c_str()), 0);
@@ -190,27 +193,19 @@ TEST_F(Checker, OpenFailuresInOrder) {
 
 TEST_F(Checker, DirectoryAsInputCannotBeOpened) {
     auto run = judge(scratch, file("ans", ""));
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(run.err, "Can not open " + scratch + "!\n");
-    EXPECT_EQ(read_file(record_path), out_failure_record);
+    expect_failure(run, "Can not open " + scratch + "!\n", out_failure_record);
 
     run = judge(file("out", ""), scratch);
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(run.err, "Can not open " + scratch + "!\n");
-    EXPECT_EQ(read_file(record_path), ans_failure_record);
+    expect_failure(run, "Can not open " + scratch + "!\n", ans_failure_record);
 }
 
 TEST_F(Checker, ReadErrorIsReportedNotTakenForEndOfFile) {
     // The first read of /proc/self/mem fails with an I/O error.
     auto run = judge("/proc/self/mem", file("ans", ""));
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(run.err, "Can not read /proc/self/mem!\n");
-    EXPECT_EQ(read_file(record_path), out_failure_record);
+    expect_failure(run, "Can not read /proc/self/mem!\n", out_failure_record);
 
     run = judge(file("out", ""), "/proc/self/mem");
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(run.err, "Can not read /proc/self/mem!\n");
-    EXPECT_EQ(read_file(record_path), ans_failure_record);
+    expect_failure(run, "Can not read /proc/self/mem!\n", ans_failure_record);
 }
 
 TEST_F(Checker, InputThatIsTheRecordCannotBeOpened) {
@@ -219,14 +214,10 @@ TEST_F(Checker, InputThatIsTheRecordCannotBeOpened) {
     ASSERT_EQ(symlink(record_path, link.c_str()), 0);
     write_file(record_path, "stale\n");
     auto run = judge(link, file("ans", ""));
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(run.err, "Can not open " + link + "!\n");
-    EXPECT_EQ(read_file(record_path), out_failure_record);
+    expect_failure(run, "Can not open " + link + "!\n", out_failure_record);
 
     run = judge(file("out", ""), record_path);
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(run.err, std::string("Can not open ") + record_path + "!\n");
-    EXPECT_EQ(read_file(record_path), ans_failure_record);
+    expect_failure(run, std::string("Can not open ") + record_path + "!\n", ans_failure_record);
 }
 
 TEST_F(Checker, ClosedStandardDescriptorsNeverReachTheRecord) {
