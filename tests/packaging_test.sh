@@ -13,6 +13,9 @@ trap 'rm -rf "$scratch"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
+skip_unless_static() {
+  if readelf -l "$1" | grep -q INTERP; then skip "this build's checker is not static (sanitizers)"; fi
+}
 
 # The files below a directory, as sorted relative paths.
 files_below() { (cd "$1" && find . -type f | sort); }
@@ -45,6 +48,7 @@ manual)
 package)
   command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
   command -v dpkg-shlibdeps >/dev/null || skip "dpkg-shlibdeps (dpkg-dev) is not installed"
+  skip_unless_static "$build/filterspace_e"
   cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch" >/dev/null
   deb=$(echo "$scratch"/filterspace-e_*.deb)
   [[ -f $deb ]] || fail "no package built"
@@ -72,7 +76,7 @@ chroot)
   [[ $(id -u) == 0 ]] || skip "chroot needs root"
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
   checker=$scratch/prefix/bin/filterspace_e
-  if readelf -l "$checker" | grep -q INTERP; then skip "this build's checker is not static (sanitizers)"; fi
+  skip_unless_static "$checker"
   root=$scratch/root
   mkdir -p "$root/tmp"
   chmod 1777 "$root/tmp"
