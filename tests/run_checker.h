@@ -35,7 +35,16 @@ inline std::string slurp_descriptor(int fd) {
     return text;
 }
 
-inline int anonymous_file() { return memfd_create("checker-capture", 0); }
+// Moves a descriptor above 0 to 2, which a test closes in the child when the test process
+// itself was started with one of them closed.
+inline int above_standard(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+inline int anonymous_file() { return above_standard(memfd_create("checker-capture", MFD_CLOEXEC)); }
 
 inline RunOptions closing(std::vector<int> descriptors) {
     RunOptions options;
@@ -56,7 +65,7 @@ inline RunOptions within_seconds(int seconds) {
 // The built checker, opened once before any test hides the directory it lives in (a build tree
 // may itself be under the /tmp that the tests mount over).
 inline int checker_descriptor() {
-    static const int fd = open(CHECKER_PATH, O_PATH | O_CLOEXEC);
+    static const int fd = above_standard(open(CHECKER_PATH, O_PATH | O_CLOEXEC));
     return fd;
 }
 
