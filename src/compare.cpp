@@ -18,14 +18,13 @@
 
 namespace {
 
-constexpr size_t block_size = engine_block_size;
 constexpr size_t chunk_size = size_t{16} << 10;
 constexpr size_t dense_gap = 24;
 // After a compacted chunk, how far the advance kernel looks to tell whether density goes on.
 constexpr size_t dense_probe = 512;
 
-alignas(64) uint8_t out_block[block_size];
-alignas(64) uint8_t ans_block[block_size];
+alignas(64) uint8_t out_block[engine_block_size];
+alignas(64) uint8_t ans_block[engine_block_size];
 alignas(64) uint8_t out_visible[chunk_size + compact_slack];
 alignas(64) uint8_t ans_visible[chunk_size + compact_slack];
 
@@ -43,7 +42,7 @@ struct Side {
     bool has_data() {
         if (pos != end) return true;
         while (!ended && !failed) {
-            const ssize_t got = read(fd, block, block_size);
+            const ssize_t got = read(fd, block, engine_block_size);
             if (got > 0) {
                 pos = block;
                 end = block + got;

@@ -21,8 +21,6 @@ constexpr KernelSet kernel_sets[] = {
 
 std::span<const KernelSet> all_kernel_sets() { return kernel_sets; }
 
-const KernelSet& scalar_kernel_set() { return kernel_sets[0]; }
-
 const KernelSet& best_kernel_set() {
     // Chosen once. The engine runs on one thread, so a plain pointer does, without the guard
     // (and the exception support it pulls in) of a static initialised on first use.

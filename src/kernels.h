@@ -49,4 +49,3 @@ struct KernelSet {
 std::span<const KernelSet> all_kernel_sets();
 // The fastest supported set, chosen on first use and kept.
 const KernelSet& best_kernel_set();
-const KernelSet& scalar_kernel_set();
