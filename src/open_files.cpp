@@ -1,8 +1,15 @@
 #include "open_files.h"
 
 #include <fcntl.h>
+#include <linux/stat.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 
 #include "verdict.h"
 
@@ -13,73 +20,144 @@ namespace {
 
 using FileStatus = struct stat;
 
-// Identity of the open record, so that neither input can be the record itself.
-FileStatus record_identity{};
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool known = false;
+};
 
-// The record lives in a world-writable directory and the checker often runs as root: a link
-// planted there is never followed, and only a regular file with no other name is written.
-// O_NONBLOCK keeps a FIFO planted there from blocking the open.
-int open_record_descriptor(const char* path, FileStatus* identity) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) return -1;
-    if (fstat(fd, identity) != 0 || !S_ISREG(identity->st_mode) || identity->st_nlink != 1) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+Identity identity_of(const FileStatus& st) { return {st.st_dev, st.st_ino, true}; }
+
+bool is(const FileStatus& st, const Identity& id) { return id.known && st.st_dev == id.dev && st.st_ino == id.ino; }
+
+// Files that no input may be: the record, which was just made empty, and the pipe that holds
+// standard descriptors closed at start.
+Identity record_identity;
+Identity placeholder_identity;
+
+// A record at descriptor 0, 1 or 2 would receive the diagnostics meant for standard error.
+int above_standard(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
 }
 
-// The record is emptied through a second description of the same file, closed at once. On ext4,
-// closing a description that emptied a file flushes what was written to the file since, which
-// would add a few hundred microseconds to every run; closed while nothing is written yet, it
-// costs nothing, and the verdict is later written through the first description.
+// A file of the checker's own beside the record, created exclusively under a random name, so
+// that nothing planted is ever opened and no one else holds a descriptor to it. Mode 0644 less
+// the umask: never writable by others, whatever the umask.
+int create_private_file(const char* record_path, char* name, size_t name_size) {
+    for (unsigned attempt = 0; attempt < 8; ++attempt) {
+        uint64_t random = 0;
+        if (getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
+            random ^= uint64_t{static_cast<uint32_t>(getpid())} << 32 | attempt;
+        const int length =
+            snprintf(name, name_size, "%s.%016llx", record_path, static_cast<unsigned long long>(random));
+        if (length < 0 || static_cast<size_t>(length) >= name_size) return -1;
+        const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return -1;
+        }
+        const int kept = above_standard(fd);
+        if (kept < 0) unlink(name);
+        return kept;
+    }
+    return -1;
+}
+
+// Whether path is the root of a mount: a file that a sandbox bound onto the record path on purpose.
+bool is_mount_root(const char* path) {
+    struct statx status = {};
+    return syscall(SYS_statx, AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, 0, &status) == 0 &&
+           (status.stx_attributes_mask & status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
+// A mount point cannot be replaced: it is opened where it stands, never through a link (a FIFO
+// there must not block the open), used only when it is a regular file with no other name, and
+// emptied.
+int open_in_place(const char* path) {
+    const int fd = above_standard(open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileStatus st{};
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && ftruncate(fd, 0) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
+// The record is made afresh on every run: a private file renamed over the record path, which
+// replaces whatever entry stood there (a stale verdict, a planted link, FIFO or device, another
+// user's file) in one step without touching it. Another user's entry in a sticky /tmp, or a
+// directory, cannot be replaced: the record then cannot be opened.
+int open_record_descriptor(const char* path) {
+    char private_name[PATH_MAX];
+    const int fd = create_private_file(path, private_name, sizeof private_name);
+    if (fd >= 0) {
+        if (rename(private_name, path) == 0) return fd;
+        unlink(private_name);
+        close(fd);
+    }
+    return is_mount_root(path) ? open_in_place(path) : -1;
+}
+
 FILE* open_record(const char* path) {
-    FileStatus identity{};
-    FileStatus emptied{};
-    const int fd = open_record_descriptor(path, &identity);
+    const int fd = open_record_descriptor(path);
     if (fd < 0) return nullptr;
-    const int emptier = open_record_descriptor(path, &emptied);
-    const bool same_file = emptier >= 0 && emptied.st_dev == identity.st_dev && emptied.st_ino == identity.st_ino;
-    const bool empty = same_file && ftruncate(emptier, 0) == 0;
-    if (emptier >= 0) close(emptier);
-    FILE* stream = empty ? fdopen(fd, "w") : nullptr;
+    FileStatus st{};
+    FILE* stream = fstat(fd, &st) == 0 ? fdopen(fd, "w") : nullptr;
     if (stream == nullptr) {
         close(fd);
         return nullptr;
     }
-    record_identity = identity;
+    record_identity = identity_of(st);
     return stream;
 }
 
-// A directory opens on Linux and fails only when read, and an input that is the record was
-// emptied a moment ago: both count as files that cannot be opened.
-FILE* open_input(const char* path) {
+// A directory opens on Linux and fails only when read; the record and the placeholder pipe would
+// be read as empty: each counts as a file that cannot be opened.
+FILE* open_input(const char* path, FileStatus& st) {
     const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    FileStatus st{};
-    const bool usable = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) &&
-                        !(st.st_dev == record_identity.st_dev && st.st_ino == record_identity.st_ino);
+    const bool usable =
+        fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && !is(st, record_identity) && !is(st, placeholder_identity);
     FILE* stream = usable ? fdopen(fd, "r") : nullptr;
     if (stream == nullptr) close(fd);
     return stream;
 }
 
+[[noreturn]] void cannot_open(const char* path, const char* verdict) {
+    (void)fprintf(stderr, "Can not open %s!\n", path);
+    output(verdict, 0);
+}
+
 }  // namespace
+
+void hold_standard_descriptors() {
+    bool closed[3] = {};
+    bool any_closed = false;
+    for (int fd = 0; fd <= 2; ++fd) any_closed |= closed[fd] = fcntl(fd, F_GETFD) == -1;
+    if (!any_closed) return;
+    // Non-blocking, so that a diagnostic written to it never waits for a reader.
+    int ends[2];
+    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return;  // the record still keeps above 2
+    FileStatus st{};
+    if (fstat(ends[0], &st) == 0) placeholder_identity = identity_of(st);
+    for (int fd = 0; fd <= 2; ++fd)
+        if (closed[fd] && fd != ends[0] && fd != ends[1]) (void)dup2(ends[fd == 0 ? 0 : 1], fd);
+    for (const int end : ends)
+        if (end > 2) close(end);
+}
 
 void open_files(const char* out_path, const char* ans_path, const char* eval_path) {
     fpeval = open_record(eval_path);
-    if (fpeval == nullptr) {
-        (void)fprintf(stderr, "Can not open %s!\n", eval_path);
-        output(record_unopenable, 0);
-    }
-    fpout = open_input(out_path);
-    if (fpout == nullptr) {
-        (void)fprintf(stderr, "Can not open %s!\n", out_path);
-        output(output_unopenable, 0);
-    }
-    fpans = open_input(ans_path);
-    if (fpans == nullptr) {
-        (void)fprintf(stderr, "Can not open %s!\n", ans_path);
-        output(answer_unopenable, 0);
-    }
+    if (fpeval == nullptr) cannot_open(eval_path, record_unopenable);
+    FileStatus out_status{};
+    fpout = open_input(out_path, out_status);
+    if (fpout == nullptr) cannot_open(out_path, output_unopenable);
+    FileStatus ans_status{};
+    fpans = open_input(ans_path, ans_status);
+    if (fpans == nullptr) cannot_open(ans_path, answer_unopenable);
+    // The answer compared with itself is always right. A player who may write beside their
+    // output can replace it with a link to the answer, which a checker running as root can read:
+    // an output that is the answer (by any path) is an output that cannot be opened.
+    if (is(ans_status, identity_of(out_status))) cannot_open(out_path, output_unopenable);
 }

@@ -7,6 +7,11 @@
 extern FILE* fpout;
 extern FILE* fpans;
 
-// Opens the record, then the player's output, then the standard answer. Returns only when all
-// three are open; the first failure prints its diagnostic and ends the run through output().
+// Holds standard input, output and error, where closed at start, with the ends of one pipe, so
+// that no file opened later takes their numbers. Called first.
+void hold_standard_descriptors();
+
+// Makes the record afresh, then opens the player's output, then the standard answer. Returns
+// only when all three are open; the first failure prints its diagnostic and ends the run through
+// output().
 void open_files(const char* out_path, const char* ans_path, const char* eval_path);

@@ -1,6 +1,7 @@
 // Black-box tests: the built checker, run as a judge runs it, in a mount namespace of its own with
 // a private /tmp, so that the fixed record path never touches the machine's /tmp and the tests
 // may fill /tmp or make it read-only.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -26,6 +27,7 @@ constexpr char wrong_record[] = "Wrong Answer\n0\n";
 constexpr char out_failure_record[] = "Can not open player's output file!\n0\n";
 constexpr char ans_failure_record[] = "Can not open standard answer!\n0\n";
 constexpr char record_diagnostic[] = "Can not open /tmp/_eval.score!\n";
+constexpr uid_t nobody = 65534;
 
 // Empty when this process has a private mount namespace, else why it has none.
 const std::string& namespace_problem() {
@@ -50,6 +52,17 @@ std::optional<std::string> read_file(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// Names in /tmp that a checker made beside the record and did not remove, one a line.
+std::string private_files_left() {
+    std::string names;
+    DIR* tmp = opendir("/tmp");
+    if (tmp == nullptr) return "cannot list /tmp";
+    while (const dirent* entry = readdir(tmp))
+        if (strncmp(entry->d_name, "_eval.score.", 12) == 0) names += std::string(entry->d_name) + "\n";
+    closedir(tmp);
+    return names;
 }
 
 bool exists(const std::string& path) {
@@ -233,67 +246,128 @@ TEST_F(Checker, ClosedStandardDescriptorsNeverReachTheRecord) {
     }
 }
 
-// Each hazard planted at the record path must leave it untouched, report the record as
-// unopenable, and open neither input (the FIFO as <out> would block).
-TEST_F(Checker, UnsafeRecordPathIsNeverWritten) {
-    const std::string target = file("target", "precious\n");
-    const std::string out = fifo("out");
-    const std::string ans = file("ans", "x");
-    const auto expect_refused = [&](const char* what) {
-        const auto run = judge(out, ans, within_seconds(5));
+// Whatever stands at the record path is replaced whole by a new record: its target is never
+// touched, a right verdict planted there never shows through, and no private file is left.
+TEST_F(Checker, RecordIsMadeAfreshOverAnyPlantedEntry) {
+    const std::string target = file("target", right_record);
+    const std::string out = file("out", "1"), wrong = file("wrong", "2");
+    const auto expect_replaced = [&](const char* what) {
+        const auto run = judge(out, wrong);
         expect_clean_exit(run, 0);
-        EXPECT_EQ(run.err, record_diagnostic) << what;
-        EXPECT_EQ(read_file(target), "precious\n") << what;
+        EXPECT_EQ(run.err, "") << what;
+        struct stat st = {};
+        ASSERT_EQ(lstat(record_path, &st), 0) << what;
+        ASSERT_TRUE(S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid()) << what;
+        EXPECT_EQ(read_file(record_path), wrong_record) << what;
+        EXPECT_EQ(read_file(target), right_record) << what;
+        EXPECT_EQ(private_files_left(), "") << what;
     };
 
+    // Left by an unprivileged user, as a contestant's program or another user of /tmp could.
     ASSERT_EQ(symlink(target.c_str(), record_path), 0);
-    expect_refused("symbolic link to a file");
-    unlink(record_path);
+    ASSERT_EQ(lchown(record_path, nobody, nobody), 0);
+    expect_replaced("symbolic link to a right verdict");
 
+    unlink(record_path);
     ASSERT_EQ(symlink(missing("nowhere").c_str(), record_path), 0);
-    expect_refused("dangling symbolic link");
+    expect_replaced("dangling symbolic link");
     EXPECT_FALSE(exists(missing("nowhere")));
-    unlink(record_path);
 
-    const std::string second_name = "/tmp/other-name";
-    write_file(second_name, "precious\n");
-    ASSERT_EQ(link(second_name.c_str(), record_path), 0);
-    expect_refused("hard link");
-    EXPECT_EQ(read_file(second_name), "precious\n");
     unlink(record_path);
+    ASSERT_EQ(link(target.c_str(), record_path), 0);
+    expect_replaced("hard link");
 
+    unlink(record_path);
     ASSERT_EQ(mkfifo(record_path, 0666), 0);
-    expect_refused("FIFO without a reader");
     const int reader = open(record_path, O_RDONLY | O_NONBLOCK);
-    expect_refused("FIFO with a reader");
+    expect_replaced("FIFO with a reader");
     close(reader);
-    unlink(record_path);
 
+    unlink(record_path);
     ASSERT_EQ(mknod(record_path, S_IFCHR | 0666, makedev(1, 3)), 0);
-    expect_refused("character device");
+    expect_replaced("character device");
+
+    // Another user's file, held open by its owner across the run: what the owner writes through
+    // that descriptor afterwards must not reach the record.
     unlink(record_path);
-
-    ASSERT_EQ(mkdir(record_path, 0777), 0);
-    expect_refused("directory");
-    rmdir(record_path);
-
-    ASSERT_EQ(mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
-    expect_refused("read-only /tmp");
+    write_file(record_path, right_record);
+    ASSERT_EQ(chown(record_path, nobody, nobody), 0);
+    ASSERT_EQ(chmod(record_path, 0666), 0);
+    const int held = open(record_path, O_WRONLY);
+    ASSERT_GE(held, 0);
+    expect_replaced("another user's file");
+    ASSERT_EQ(pwrite(held, right_record, strlen(right_record), 0), static_cast<ssize_t>(strlen(right_record)));
+    close(held);
+    EXPECT_EQ(read_file(record_path), wrong_record);
 }
 
-TEST_F(Checker, RecordIsCreatedWithUmaskModeAndEmptiedWhenStale) {
-    const mode_t previous = umask(027);
+// Where the record cannot be made afresh it cannot be opened: nothing written, neither input
+// opened (the FIFO as <out> would block), and no private file left.
+TEST_F(Checker, RecordThatCannotBeReplacedIsRefused) {
+    const std::string out = fifo("out");
+    const std::string ans = file("ans", "x");
+    const auto expect_refused = [&](const char* what, const RunOptions& options) {
+        const auto run = judge(out, ans, options);
+        expect_clean_exit(run, 0);
+        EXPECT_EQ(run.err, record_diagnostic) << what;
+        EXPECT_EQ(private_files_left(), "") << what;
+    };
+
+    ASSERT_EQ(mkdir(record_path, 0777), 0);
+    expect_refused("directory", within_seconds(5));
+    rmdir(record_path);
+
+    // Another user's record in the sticky /tmp, the checker unprivileged.
+    write_file(record_path, "theirs\n");
+    RunOptions unprivileged = within_seconds(5);
+    unprivileged.user = nobody;
+    expect_refused("another user's file, checker unprivileged", unprivileged);
+    EXPECT_EQ(read_file(record_path), "theirs\n");
+
+    ASSERT_EQ(mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
+    expect_refused("read-only /tmp", within_seconds(5));
+}
+
+// A sandbox may bind a file of the judge's onto the record path: that file is written in place,
+// also when /tmp itself is read-only.
+TEST_F(Checker, RecordBoundOntoThePathIsWrittenInPlace) {
+    const std::string judges_file = file("judges-record", "stale and longer than a verdict\n");
+    write_file(record_path, "");
+    ASSERT_EQ(mount(judges_file.c_str(), record_path, nullptr, MS_BIND, nullptr), 0) << strerror(errno);
     auto run = judge(file("out", "1"), file("ans", "1"));
+    expect_clean_exit(run, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(read_file(judges_file), right_record);
+
+    ASSERT_EQ(mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0) << strerror(errno);
+    run = judge(scratch + "/out", missing("absent"));
+    expect_clean_exit(run, 0);
+    EXPECT_EQ(read_file(judges_file), ans_failure_record);
+    EXPECT_EQ(private_files_left(), "");
+    umount2(record_path, MNT_DETACH);
+}
+
+TEST_F(Checker, RecordModeIsNeverWritableByOthers) {
+    const mode_t previous = umask(0);
+    write_file(record_path, "old\n");
+    ASSERT_EQ(chmod(record_path, 0666), 0);
+    const auto run = judge(file("out", "1"), file("ans", "1"));
     umask(previous);
     expect_clean_exit(run, 1);
     struct stat st = {};
     ASSERT_EQ(stat(record_path, &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
 
-    write_file(record_path, std::string(1000, 'z'));
-    run = judge(file("out", "1"), file("ans", "2"));
-    expect_clean_exit(run, 0);
-    EXPECT_EQ(read_file(record_path), wrong_record);
+// A stale right verdict must not survive a run that fails soon after the record was made: with
+// four descriptors, the record takes the last one and <out> cannot be opened.
+TEST_F(Checker, StaleVerdictNeverSurvivesTooFewDescriptors) {
+    write_file(record_path, right_record);
+    RunOptions few = within_seconds(5);
+    few.limits = {{RLIMIT_NOFILE, 4}};
+    const std::string out = file("out", "1");
+    const auto run = judge(out, file("ans", "1"), few);
+    expect_failure(run, "Can not open " + out + "!\n", out_failure_record);
 }
 
 TEST_F(Checker, RecordThatCannotBeWrittenIsReported) {
@@ -341,6 +415,68 @@ TEST_F(Checker, PipeIsJudgedAsItsBytesArrive) {
     close(writer);
     expect_clean_exit(run, 0);
     EXPECT_EQ(read_file(record_path), wrong_record);
+}
+
+// The answer compared with itself is always right: an output that is the answer, by a link or
+// by the same path, is an output that cannot be opened.
+TEST_F(Checker, OutputThatIsTheAnswerCannotBeOpened) {
+    const std::string ans = file("ans", "42");
+    const std::string symbolic = scratch + "/out-symlink", hard = scratch + "/out-hardlink";
+    ASSERT_EQ(symlink(ans.c_str(), symbolic.c_str()), 0);
+    ASSERT_EQ(link(ans.c_str(), hard.c_str()), 0);
+    for (const std::string& out : {symbolic, hard, ans}) {
+        const auto run = judge(out, ans);
+        expect_failure(run, "Can not open " + out + "!\n", out_failure_record);
+    }
+}
+
+// Standard input closed: /dev/stdin would be the checker's own placeholder, an empty output,
+// right against a blank answer.
+TEST_F(Checker, StandardInputClosedIsNoOutput) {
+    const auto run = judge("/dev/stdin", file("ans", " \n"), closing({0}));
+    expect_failure(run, "Can not open /dev/stdin!\n", out_failure_record);
+}
+
+// An unprivileged checker in a chroot with no /dev/null and a root directory it cannot read,
+// standard error closed: the diagnostic must not land in the record.
+TEST_F(Checker, DiagnosticNeverLandsInTheRecordInABareChroot) {
+    const std::string jail = scratch + "/jail";
+    ASSERT_EQ(mkdir(jail.c_str(), 0711), 0);
+    ASSERT_EQ(mkdir((jail + "/tmp").c_str(), 01777), 0);
+    ASSERT_EQ(chmod((jail + "/tmp").c_str(), 01777), 0);
+    RunOptions options = closing({2});
+    options.root = jail;
+    options.user = nobody;
+    const auto run = run_checker({"/data/in", "/data/missing", "/data/ans"}, options);
+    if (run.exited && run.status == 127) GTEST_SKIP() << "this build's checker is not static";
+    expect_clean_exit(run, 0);
+    EXPECT_EQ(read_file(jail + record_path), out_failure_record);
+}
+
+// A file-size limit fails the write instead of killing the checker: the status still follows
+// the score, and a verdict that does not fit whole leaves the record empty.
+TEST_F(Checker, FileSizeLimitFailsTheWriteNotTheRun) {
+    const std::string out = file("out", "1"), ans = file("ans", "1"), wrong = file("wrong", "2");
+    for (const rlim_t bytes : {0, 16}) {
+        // Standard error to a pipe: the limit would cut a captured file as well.
+        int diagnostics[2];
+        ASSERT_EQ(pipe2(diagnostics, O_NONBLOCK), 0);
+        RunOptions limited = stderr_to(diagnostics[1]);
+        limited.limits = {{RLIMIT_FSIZE, bytes}};
+        auto run = judge(out, ans, limited);
+        expect_clean_exit(run, 1);
+        EXPECT_EQ(read_file(record_path), "") << bytes;
+
+        run = judge(out, wrong, limited);
+        expect_clean_exit(run, 0);
+        EXPECT_EQ(read_file(record_path), bytes == 0 ? "" : wrong_record) << bytes;  // 15 bytes fit in 16
+        close(diagnostics[1]);
+        const std::string written = slurp_descriptor(diagnostics[0]);
+        close(diagnostics[0]);
+        EXPECT_EQ(written, std::string("Can not write /tmp/_eval.score!\n") +
+                               (bytes == 0 ? "Can not write /tmp/_eval.score!\n" : ""))
+            << bytes;
+    }
 }
 
 }  // namespace

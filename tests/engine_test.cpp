@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <future>
 #include <random>
 #include <string>
@@ -218,6 +219,34 @@ TEST_P(Engine, ReadErrorIsNotEndOfFile) {
         EXPECT_EQ(compare(empty, failing), Comparison::ans_unreadable) << path;
         close(failing);
         close(empty);
+    }
+}
+
+TEST_P(Engine, ReadErrorOfEitherSideIsReportedForThatSide) {
+    // Both fail at once: the output is read first, so its failure is the one reported.
+    const int output_dir = open("/", O_RDONLY), answer_dir = open("/", O_RDONLY);
+    EXPECT_EQ(compare(output_dir, answer_dir), Comparison::out_unreadable);
+    close(output_dir);
+    close(answer_dir);
+
+    // An answer that fails after some pages, while a CRLF output against it is compared densely:
+    // read through /proc/self/mem, the bytes up to an unmapped page arrive, then EIO.
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    std::string output;
+    while (output.size() < (64 << 10)) output += "1\r\n";
+    for (size_t pages = 4; pages <= 8; ++pages) {
+        auto* mapped = static_cast<char*>(
+            mmap(nullptr, (pages + 1) * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ASSERT_NE(mapped, MAP_FAILED);
+        ASSERT_EQ(munmap(mapped + pages * page, page), 0);
+        for (size_t i = 0; i < pages * page; i += 2) memcpy(mapped + i, "1\n", 2);
+        const int answer = open("/proc/self/mem", O_RDONLY);
+        ASSERT_EQ(lseek(answer, reinterpret_cast<off_t>(mapped), SEEK_SET), reinterpret_cast<off_t>(mapped));
+        const int out = memory_file(output);
+        EXPECT_EQ(compare(out, answer), Comparison::ans_unreadable) << pages << " pages";
+        close(out);
+        close(answer);
+        munmap(mapped, pages * page);
     }
 }
 

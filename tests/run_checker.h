@@ -2,8 +2,10 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct CheckerRun {
@@ -25,6 +28,9 @@ struct RunOptions {
     std::vector<int> closed_descriptors;   // closed in the child before exec
     std::optional<int> stderr_descriptor;  // replaces the captured standard error
     std::chrono::milliseconds timeout{10000};
+    std::string root;                            // chroot here before exec
+    std::optional<uid_t> user;                   // run as this user id, group id the same
+    std::vector<std::pair<int, rlim_t>> limits;  // resource limits set before exec
 };
 
 inline std::string slurp_descriptor(int fd) {
@@ -83,6 +89,17 @@ inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOpt
         dup2(out_capture, 1);
         dup2(options.stderr_descriptor.value_or(err_capture), 2);
         for (int fd : options.closed_descriptors) close(fd);
+        // The checker gets 0, 1 and 2 only, as from a judge, whatever this process holds.
+        close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        if (!options.root.empty() && (chroot(options.root.c_str()) != 0 || chdir("/") != 0)) _exit(126);
+        if (options.user &&
+            (setgroups(0, nullptr) != 0 || setresgid(*options.user, *options.user, *options.user) != 0 ||
+             setresuid(*options.user, *options.user, *options.user) != 0))
+            _exit(126);
+        for (const auto& [resource, value] : options.limits) {
+            const rlimit limit{value, value};
+            if (setrlimit(resource, &limit) != 0) _exit(126);
+        }
         fexecve(checker_descriptor(), argv.data(), environ);
         _exit(127);
     }
