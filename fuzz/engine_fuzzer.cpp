@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -42,27 +44,76 @@ int memory_file(const std::string& content) {
     return fd;
 }
 
-// The engine over two pipes whose writers deliver the texts in pieces of 1 to 97 bytes.
+// Delivers a text into a pipe in pieces of 1 to 97 bytes, then closes the pipe. Each writer is
+// a thread that lives for the whole run: a thread started for every input grows the sanitizers'
+// bookkeeping with every input, and a long run ends in an out-of-memory report.
+class PieceWriter {
+public:
+    PieceWriter() : thread_([this] { serve(); }) {}
+
+    void start(const std::string& text, int fd, unsigned seed) {
+        const std::lock_guard lock(mutex_);
+        job_ = {&text, fd, seed};
+        busy_ = true;
+        changed_.notify_all();
+    }
+
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+    }
+
+private:
+    struct Job {
+        const std::string* text = nullptr;
+        int fd = -1;
+        unsigned seed = 0;
+    };
+
+    [[noreturn]] void serve() {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return busy_; });
+                job = job_;
+            }
+            std::minstd_rand rng(job.seed + 1);
+            const std::string& text = *job.text;
+            for (size_t at = 0; at < text.size();) {
+                const size_t piece = std::min<size_t>(text.size() - at, 1 + rng() % 97);
+                const ssize_t put = write(job.fd, text.data() + at, piece);
+                if (put <= 0) break;  // the engine stopped reading and closed its end
+                at += static_cast<size_t>(put);
+            }
+            close(job.fd);
+            const std::lock_guard lock(mutex_);
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Job job_;
+    bool busy_ = false;
+    std::thread thread_;
+};
+
+// The engine over two pipes whose writers deliver the texts in pieces.
 Comparison compare_piecewise(const std::string& out, const std::string& ans, unsigned seed, const KernelSet& kernels) {
+    // Reachable until the process ends, never destroyed: their threads never return.
+    static PieceWriter* const out_writer = new PieceWriter;
+    static PieceWriter* const ans_writer = new PieceWriter;
     int out_pipe[2], ans_pipe[2];
     require(pipe(out_pipe) == 0 && pipe(ans_pipe) == 0);
-    const auto feed = [seed](const std::string& text, int fd) {
-        std::minstd_rand rng(seed + 1);
-        for (size_t at = 0; at < text.size();) {
-            const size_t piece = std::min<size_t>(text.size() - at, 1 + rng() % 97);
-            const ssize_t put = write(fd, text.data() + at, piece);
-            if (put <= 0) break;
-            at += static_cast<size_t>(put);
-        }
-        close(fd);
-    };
-    std::thread out_writer(feed, std::cref(out), out_pipe[1]);
-    std::thread ans_writer(feed, std::cref(ans), ans_pipe[1]);
+    out_writer->start(out, out_pipe[1], seed);
+    ans_writer->start(ans, ans_pipe[1], seed);
     const Comparison result = compare_visible(out_pipe[0], ans_pipe[0], kernels);
     close(out_pipe[0]);  // a writer still blocked on a full pipe gets EPIPE
     close(ans_pipe[0]);
-    out_writer.join();
-    ans_writer.join();
+    out_writer->wait();
+    ans_writer->wait();
     return result;
 }
 
