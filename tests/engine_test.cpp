@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -92,10 +93,40 @@ protected:
         return compare(out_feed.fd(), ans_feed.fd());
     }
 
+    // Where the sides stopped: the same visible bytes before the places, and there the first
+    // differing visible bytes or the ends; lines counted as in the prefixes.
+    void expect_places(const std::string& out, const std::string& ans, Comparison want) {
+        const int out_fd = memory_file(out);
+        const int ans_fd = memory_file(ans);
+        Places where;
+        ASSERT_EQ(compare_visible(out_fd, ans_fd, GetParam(), &where), want);
+        close(out_fd);
+        close(ans_fd);
+        ASSERT_LE(where.out.offset, out.size());
+        ASSERT_LE(where.ans.offset, ans.size());
+        const std::string out_before = out.substr(0, where.out.offset), ans_before = ans.substr(0, where.ans.offset);
+        EXPECT_EQ(visible_of(out_before), visible_of(ans_before));
+        EXPECT_EQ(where.out.visible, visible_of(out_before).size());
+        EXPECT_EQ(where.ans.visible, where.out.visible);
+        EXPECT_EQ(where.out.line, 1 + static_cast<uint64_t>(std::count(out_before.begin(), out_before.end(), '\n')));
+        EXPECT_EQ(where.ans.column, where.ans.offset - (ans_before.rfind('\n') + 1) + 1);
+        for (const auto& [text, place] : {std::pair{&out, &where.out}, std::pair{&ans, &where.ans}}) {
+            if (want == Comparison::same || place->at_end) {
+                EXPECT_EQ(visible_of(text->substr(place->offset)), "");
+            } else {
+                EXPECT_TRUE(is_visible(static_cast<uint8_t>((*text)[place->offset])));
+            }
+        }
+        if (!where.out.at_end && !where.ans.at_end) {
+            EXPECT_NE(out[where.out.offset], ans[where.ans.offset]);
+        }
+    }
+
     // The verdict must not depend on how the inputs are cut into reads.
     void expect_all_feedings(const std::string& out, const std::string& ans) {
         const Comparison want = expected(out, ans);
         EXPECT_EQ(compare_whole(out, ans), want) << "whole";
+        expect_places(out, ans, want);
         if (out.size() + ans.size() < (64 << 10)) {  // a byte at a time costs a system call per byte
             EXPECT_EQ(compare_piecewise(out, ans, [] { return 1; }), want) << "a byte at a time";
         }

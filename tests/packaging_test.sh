@@ -20,26 +20,36 @@ skip_unless_static() {
 # The files below a directory, as sorted relative paths.
 files_below() { (cd "$1" && find . -type f | sort); }
 
+# What is installed: each command and its manual page, below a prefix.
+commands=(filterspace_cmp filterspace_e)
+installed_files() {
+  for command in "${commands[@]}"; do echo "$1/bin/$command"; done
+  for command in "${commands[@]}"; do echo "$1/share/man/man1/$command.1.gz"; done
+}
+
 case $mode in
 install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-  want=$'./bin/filterspace_e\n./share/man/man1/filterspace_e.1.gz'
+  want=$(installed_files .)
   [[ $(files_below "$scratch/prefix") == "$want" ]] || fail "installed files: $(files_below "$scratch/prefix")"
   [[ -x $scratch/prefix/bin/filterspace_e ]] || fail "the checker is not executable"
   DESTDIR="$scratch/staged" cmake --install "$build" --prefix /usr/local >/dev/null
-  want=$'./usr/local/bin/filterspace_e\n./usr/local/share/man/man1/filterspace_e.1.gz'
+  want=$(installed_files ./usr/local)
   [[ $(files_below "$scratch/staged") == "$want" ]] || fail "DESTDIR ignored: $(files_below "$scratch/staged")"
   ;;
 
 manual)
-  page=$source/doc/filterspace_e.1
-  if command -v mandoc >/dev/null; then
-    mandoc -T lint "$page" || fail "mandoc -T lint"
-  fi
   command -v groff >/dev/null || skip "groff is not installed"
-  warnings=$(groff -ww -z -man "$page" 2>&1)
-  [[ -z $warnings ]] || fail "groff: $warnings"
-  rendered=$(groff -man -Tutf8 -P-cbu "$page" 2>/dev/null)
+  for command in "${commands[@]}"; do
+    page=$source/doc/$command.1
+    if command -v mandoc >/dev/null; then
+      mandoc -T lint "$page" || fail "mandoc -T lint $page"
+    fi
+    warnings=$(groff -ww -z -man "$page" 2>&1)
+    [[ -z $warnings ]] || fail "groff: $warnings"
+    grep -qF "EXIT STATUS" <(groff -man -Tutf8 -P-cbu "$page" 2>/dev/null) || fail "$page lacks its exit status"
+  done
+  rendered=$(groff -man -Tutf8 -P-cbu "$source/doc/filterspace_e.1" 2>/dev/null)
   for text in "Right Output!!!" "/tmp/_eval.score" "EXIT STATUS" "Can not open eval record file!"; do
     grep -qF "$text" <<<"$rendered" || fail "the manual page lacks '$text'"
   done
@@ -53,7 +63,7 @@ package)
   deb=$(echo "$scratch"/filterspace-e_*.deb)
   [[ -f $deb ]] || fail "no package built"
   contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
-  want=$'./usr/bin/filterspace_e\n./usr/share/man/man1/filterspace_e.1.gz'
+  want=$(installed_files ./usr)
   [[ $contents == "$want" ]] || fail "package contents: $contents"
   version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
   [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "version $(dpkg-deb -f "$deb" Version)"
@@ -66,10 +76,11 @@ package)
   [[ ! -e /usr/bin/filterspace_e ]] || skip "/usr/bin/filterspace_e exists already; left alone"
   dpkg -i "$deb" >/dev/null || fail "dpkg -i"
   installed_ok=1
-  [[ -x /usr/bin/filterspace_e && -f /usr/share/man/man1/filterspace_e.1.gz ]] || installed_ok=0
+  for path in $(installed_files /usr); do [[ -f $path ]] || installed_ok=0; done
+  /usr/bin/filterspace_cmp "$source/examples/out.txt" "$source/examples/ans.txt" || installed_ok=0
   dpkg -r filterspace-e >/dev/null || fail "dpkg -r"
   [[ $installed_ok == 1 ]] || fail "dpkg -i did not install the files"
-  [[ ! -e /usr/bin/filterspace_e && ! -e /usr/share/man/man1/filterspace_e.1.gz ]] || fail "dpkg -r left files"
+  for path in $(installed_files /usr); do [[ ! -e $path ]] || fail "dpkg -r left $path"; done
   ;;
 
 chroot)
@@ -81,6 +92,7 @@ chroot)
   mkdir -p "$root/tmp"
   chmod 1777 "$root/tmp"
   cp "$checker" "$root/filterspace_e"
+  cp "$scratch/prefix/bin/filterspace_cmp" "$root/filterspace_cmp"
   printf '1 2\r\n3\r\n' >"$root/out"
   printf '12\n3' >"$root/ans"
   printf '12\n4' >"$root/wrong"
@@ -90,6 +102,8 @@ chroot)
   [[ $(cat "$root/tmp/_eval.score") == $'Right Output!!!\n10' ]] || fail "right output: record"
   chroot "$root" /filterspace_e /nowhere /out /wrong && status=0 || status=$?
   [[ $status == 0 && $(cat "$root/tmp/_eval.score") == $'Wrong Answer\n0' ]] || fail "wrong output: $status"
+  chroot "$root" /filterspace_cmp /out /wrong >/dev/null && status=0 || status=$?
+  [[ $status == 1 ]] || fail "filterspace_cmp in the chroot: status $status"
   # Closed standard descriptors, and no /dev/null in the chroot to hold them with.
   chroot "$root" /filterspace_e /nowhere /out /ans <&- >&- 2>&- && status=0 || status=$?
   [[ $status == 1 ]] || fail "closed descriptors: status $status"

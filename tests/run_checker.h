@@ -1,4 +1,4 @@
-// Runs the built checker as a judge would and captures everything it leaves behind.
+// Runs a built command (the checker, as a judge would) and captures everything it leaves behind.
 #pragma once
 
 #include <fcntl.h>
@@ -26,6 +26,7 @@ struct CheckerRun {
 
 struct RunOptions {
     std::vector<int> closed_descriptors;   // closed in the child before exec
+    std::optional<int> stdin_descriptor;   // becomes standard input
     std::optional<int> stderr_descriptor;  // replaces the captured standard error
     std::chrono::milliseconds timeout{10000};
     std::string root;                            // chroot here before exec
@@ -68,24 +69,19 @@ inline RunOptions within_seconds(int seconds) {
     return options;
 }
 
-// The built checker, opened once before any test hides the directory it lives in (a build tree
-// may itself be under the /tmp that the tests mount over).
-inline int checker_descriptor() {
-    static const int fd = above_standard(open(CHECKER_PATH, O_PATH | O_CLOEXEC));
-    return fd;
-}
-
-// args excludes the program's own name.
-inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOptions& options = {}) {
+// Runs the program opened as program_fd, named path, with args (which exclude its own name).
+inline CheckerRun run_program(const char* path, int program_fd, const std::vector<std::string>& args,
+                              const RunOptions& options = {}) {
     CheckerRun run;
     const int out_capture = anonymous_file();
     const int err_capture = anonymous_file();
-    std::vector<char*> argv{const_cast<char*>(CHECKER_PATH)};
+    std::vector<char*> argv{const_cast<char*>(path)};
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
     const pid_t child = fork();
     if (child == 0) {
+        if (options.stdin_descriptor) dup2(*options.stdin_descriptor, 0);
         dup2(out_capture, 1);
         dup2(options.stderr_descriptor.value_or(err_capture), 2);
         for (int fd : options.closed_descriptors) close(fd);
@@ -100,7 +96,7 @@ inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOpt
             const rlimit limit{value, value};
             if (setrlimit(resource, &limit) != 0) _exit(126);
         }
-        fexecve(checker_descriptor(), argv.data(), environ);
+        fexecve(program_fd, argv.data(), environ);
         _exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;
@@ -122,3 +118,16 @@ inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOpt
     close(err_capture);
     return run;
 }
+
+#ifdef CHECKER_PATH
+// The built checker, opened once before any test hides the directory it lives in (a build tree
+// may itself be under the /tmp that the tests mount over).
+inline int checker_descriptor() {
+    static const int fd = above_standard(open(CHECKER_PATH, O_PATH | O_CLOEXEC));
+    return fd;
+}
+
+inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOptions& options = {}) {
+    return run_program(CHECKER_PATH, checker_descriptor(), args, options);
+}
+#endif

@@ -28,19 +28,50 @@ alignas(64) uint8_t ans_block[engine_block_size];
 alignas(64) uint8_t out_visible[chunk_size + compact_slack];
 alignas(64) uint8_t ans_visible[chunk_size + compact_slack];
 
+// Counts n bytes passed into a place: lines, columns, visible bytes, and the latest bytes of the
+// current line. Only callers that ask where the sides stopped pay for it.
+void tally(Place& place, const uint8_t* p, size_t n) {
+    place.offset += n;
+    size_t line_start = 0;
+    for (size_t i = 0; i < n; ++i) {
+        place.visible += is_visible(p[i]) ? 1 : 0;
+        if (p[i] == '\n') {
+            ++place.line;
+            line_start = i + 1;
+        }
+    }
+    if (line_start > 0) {
+        place.column = 1;
+        place.before_size = 0;
+        place.before_cut = false;
+    }
+    const size_t tail = n - line_start;
+    place.column += tail;
+    // Keep the latest excerpt_size bytes of the line.
+    const size_t keep_old = std::min(place.before_size, Place::excerpt_size - std::min(tail, Place::excerpt_size));
+    const size_t keep_new = std::min(tail, Place::excerpt_size);
+    place.before_cut = place.before_cut || keep_old < place.before_size || keep_new < tail;
+    memmove(place.before, place.before + place.before_size - keep_old, keep_old);
+    memcpy(place.before + keep_old, p + n - keep_new, keep_new);
+    place.before_size = keep_old + keep_new;
+}
+
 struct Side {
     int fd;
     uint8_t* block;
+    Place* place = nullptr;  // where the caller wants to know where this side stopped
     const uint8_t* pos = nullptr;
     const uint8_t* end = nullptr;
     bool ended = false;   // read() met the end of the file; never read again
     bool failed = false;  // read() failed with something other than EINTR
+    int error = 0;
 
     size_t available() const { return static_cast<size_t>(end - pos); }
 
     // True when a byte is at pos, after reading the next block if needed.
     bool has_data() {
         if (pos != end) return true;
+        if (place != nullptr && end != nullptr) tally(*place, block, static_cast<size_t>(end - block));
         while (!ended && !failed) {
             const ssize_t got = read(fd, block, engine_block_size);
             if (got > 0) {
@@ -48,12 +79,26 @@ struct Side {
                 end = block + got;
                 return true;
             }
-            if (got == 0)
+            if (got == 0) {
                 ended = true;
-            else if (errno != EINTR)
+            } else if (errno != EINTR) {
                 failed = true;
+                error = errno;
+            }
         }
+        pos = end = nullptr;  // the last block is tallied
         return false;
+    }
+
+    // Fills the place where this side stopped: at pos.
+    void tell_place() const {
+        if (pos != nullptr) tally(*place, block, static_cast<size_t>(pos - block));
+        place->at_end = pos == end;
+        place->error = error;
+        const size_t rest = std::min(available(), Place::excerpt_size);
+        const auto* newline = static_cast<const uint8_t*>(memchr(pos == nullptr ? block : pos, '\n', rest));
+        place->after_size = newline != nullptr ? static_cast<size_t>(newline - pos) : rest;
+        if (place->after_size > 0) memcpy(place->after, pos, place->after_size);
     }
 
     // Moves pos to the next visible byte; false when the side ended or failed first.
@@ -87,19 +132,39 @@ Step resync(Side& out, Side& ans, const KernelSet& kernels) {
     return Step::go_on;
 }
 
+// Index of the k-th visible byte (from 0) of p[0, n), which holds more than k of them.
+size_t nth_visible(const uint8_t* p, size_t k) {
+    size_t i = 0;
+    for (;; ++i)
+        if (is_visible(p[i]) && k-- == 0) return i;
+}
+
 // From a common place, both sides holding bytes: the visible bytes of up to chunk_size bytes of
-// the player's output against as many of the answer's, read as far as needed.
+// the player's output against as many of the answer's, read as far as needed. At a difference,
+// each side is moved back to its first differing visible byte, or left at its end.
 Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
+    const uint8_t* const out_start = out.pos;
     const size_t raw = std::min(out.available(), chunk_size);
     const size_t wanted = kernels.compact_visible(out_visible, out.pos, raw, raw).written;
     out.pos += raw;
     for (size_t matched = 0; matched < wanted;) {
-        if (!ans.has_data()) return ans.failed ? Step::ans_unreadable : Step::differ;
+        if (!ans.has_data()) {
+            if (ans.failed) return Step::ans_unreadable;
+            out.pos = out_start + nth_visible(out_start, matched);
+            return Step::differ;
+        }
+        const uint8_t* const ans_start = ans.pos;
         const Compacted got =
             kernels.compact_visible(ans_visible + matched, ans.pos, ans.available(), wanted - matched);
         ans.pos += got.consumed;
         // Compared as they come, so that a difference is not held back by a slow answer.
-        if (memcmp(out_visible + matched, ans_visible + matched, got.written) != 0) return Step::differ;
+        if (memcmp(out_visible + matched, ans_visible + matched, got.written) != 0) {
+            size_t k = 0;
+            while (out_visible[matched + k] == ans_visible[matched + k]) ++k;
+            out.pos = out_start + nth_visible(out_start, matched + k);
+            ans.pos = ans_start + nth_visible(ans_start, k);
+            return Step::differ;
+        }
         matched += got.written;
     }
     return Step::go_on;
@@ -127,9 +192,9 @@ Step advance(Side& out, Side& ans, const KernelSet& kernels, Mode& mode) {
 
 }  // namespace
 
-Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels) {
-    Side out{out_fd, out_block};
-    Side ans{ans_fd, ans_block};
+namespace {
+
+Comparison compare_sides(Side& out, Side& ans, const KernelSet& kernels) {
     Mode mode = Mode::advancing;
     for (;;) {
         // The player's output is always read before the standard answer.
@@ -155,4 +220,17 @@ Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels) {
                 return Comparison::ans_unreadable;
         }
     }
+}
+
+}  // namespace
+
+Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels, Places* where) {
+    Side out{out_fd, out_block, where != nullptr ? &where->out : nullptr};
+    Side ans{ans_fd, ans_block, where != nullptr ? &where->ans : nullptr};
+    const Comparison result = compare_sides(out, ans, kernels);
+    if (where != nullptr) {
+        out.tell_place();
+        ans.tell_place();
+    }
+    return result;
 }

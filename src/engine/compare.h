@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "kernels.h"
 
@@ -17,6 +18,32 @@ enum class Comparison {
     ans_unreadable,  // a read of the standard answer failed
 };
 
+// Where one side stopped: at its first visible byte that differs from the other side's, at its
+// end when it has no visible byte left there, or at its end when both sides are the same.
+struct Place {
+    uint64_t offset = 0;   // bytes read before the place
+    uint64_t visible = 0;  // visible bytes before it
+    uint64_t line = 1;     // counted from 1: newlines before it, plus one
+    uint64_t column = 1;   // counted from 1: bytes since the last newline, plus one
+    bool at_end = false;   // no byte at the place: the side ended there
+    int error = 0;         // errno of the read that failed, for an unreadable side
+    // The place's line around it: up to excerpt_size bytes before the place (the latest ones)
+    // and from the place on, each cut at a newline.
+    static constexpr size_t excerpt_size = 40;
+    uint8_t before[excerpt_size] = {};
+    size_t before_size = 0;
+    bool before_cut = false;  // the line starts earlier than the bytes kept
+    uint8_t after[excerpt_size] = {};
+    size_t after_size = 0;
+};
+
+struct Places {
+    Place out, ans;
+};
+
 // Reads each descriptor in blocks, as its bytes arrive, and stops at the first difference.
-// Memory is the engine's fixed buffers, whatever the inputs' sizes.
-Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels = best_kernel_set());
+// Memory is the engine's fixed buffers, whatever the inputs' sizes. Given where, also tells
+// where each side stopped, counting lines on the way (a pass over every block read); the
+// checker passes nothing and pays nothing for it.
+Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels = best_kernel_set(),
+                           Places* where = nullptr);

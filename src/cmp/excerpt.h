@@ -1,0 +1,11 @@
+// How filterspace_cmp tells a person where two files part.
+#pragma once
+
+#include <cstdio>
+
+#include "compare.h"
+
+// Prints the first difference: the index of the first differing visible byte, then for each
+// file its line and column there and an excerpt of that line with a caret under the byte.
+// Returns false when writing failed.
+bool print_difference(FILE* to, const char* out_name, const char* ans_name, const Places& where);

@@ -1,0 +1,172 @@
+// Black-box tests of filterspace_cmp: the status, and where it says two files part.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "run_checker.h"
+
+namespace {
+
+class Cmp : public ::testing::Test {
+protected:
+    std::string dir;
+
+    void SetUp() override {
+        char name[] = "/tmp/cmp-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override { (void)system(("rm -rf " + dir).c_str()); }
+
+    std::string file(const std::string& name, const std::string& content) {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    static CheckerRun cmp(const std::vector<std::string>& args, const RunOptions& options = {}) {
+        static const int fd = above_standard(open(CMP_PATH, O_PATH | O_CLOEXEC));
+        return run_program(CMP_PATH, fd, args, options);
+    }
+
+    // The report for two files written under the names a and b, run from their directory.
+    std::string report(const std::string& out, const std::string& ans) {
+        file("a", out);
+        file("b", ans);
+        const std::string previous = get_current_dir_name();
+        EXPECT_EQ(chdir(dir.c_str()), 0);
+        const CheckerRun run = cmp({"a", "b"});
+        EXPECT_EQ(chdir(previous.c_str()), 0);
+        EXPECT_EQ(run.status, 1) << run.err;
+        return run.out;
+    }
+};
+
+TEST_F(Cmp, StatusSameDifferTrouble) {
+    const std::string one = file("one", "1 2\r\n"), same = file("same", "12"), other = file("other", "13");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        bool prints;  // on standard output
+    };
+    const Case cases[] = {
+        {{one, same}, 0, false},
+        {{one, one}, 0, false},  // the same file is simply the same
+        {{one, other}, 1, true},
+        {{"-s", one, other}, 1, false},
+        {{"--quiet", one, other}, 1, false},
+        {{one, dir + "/missing"}, 2, false},
+        {{dir, one}, 2, false},
+        {{"-x", one, other}, 2, false},
+        {{one}, 2, false},
+        {{one, other, same}, 2, false},
+        {{"-", "-"}, 2, false},
+        {{"--help"}, 0, true},
+        {{"--version"}, 0, true},
+    };
+    for (const auto& c : cases) {
+        const CheckerRun run = cmp(c.args);
+        SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+        EXPECT_TRUE(run.exited);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(!run.out.empty(), c.prints) << run.out;
+        // Trouble is one line on standard error, or two for a bad call (with the hint to --help).
+        if (c.status == 2) {
+            EXPECT_EQ(run.err.rfind("filterspace_cmp: ", 0), 0u) << run.err;
+        } else {
+            EXPECT_EQ(run.err, "");
+        }
+    }
+}
+
+TEST_F(Cmp, PlaceInEachFile) {
+    // In the first byte.
+    EXPECT_EQ(report("x1", "y1"),
+              "a b differ: visible byte 1\n"
+              "  a:1:1: x1\n"
+              "         ^\n"
+              "  b:1:1: y1\n"
+              "         ^\n");
+    // Each file's own lines and columns, after CRLF line ends and blank lines; what the rule
+    // ignores is shown escaped.
+    EXPECT_EQ(report("a\r\n\r\n\tb\x80\x01 c\r\n", "ab\n d\n"),
+              "a b differ: visible byte 3\n"
+              "  a:3:6: \\tb\\x80\\x01 c\\r\n"
+              "                     ^\n"
+              "  b:2:2:  d\n"
+              "          ^\n");
+    // Shorter output, then longer: the file that ended says so, at its own end.
+    EXPECT_EQ(report("1 2\n", "1 2 3"),
+              "a b differ: visible byte 3\n"
+              "  a:2:1: \n"
+              "         ^ end of file\n"
+              "  b:1:5: 1 2 3\n"
+              "             ^\n");
+    EXPECT_EQ(report("1 2 3", "1 2"),
+              "a b differ: visible byte 3\n"
+              "  a:1:5: 1 2 3\n"
+              "             ^\n"
+              "  b:1:4: 1 2\n"
+              "            ^ end of file\n");
+    // In the middle of a long line: cut around the place, the caret still under the byte.
+    std::string digits;
+    for (int i = 0; i < 200; ++i) digits += static_cast<char>('0' + i % 10);
+    std::string changed = digits;
+    changed[120] = 'x';
+    const std::string shown_before = "..." + digits.substr(80, 40);
+    EXPECT_EQ(report(changed, digits),
+              "a b differ: visible byte 121\n"
+              "  a:1:121: " +
+                  shown_before + "x" + digits.substr(121, 39) + "...\n" + std::string(11 + shown_before.size(), ' ') +
+                  "^\n" + "  b:1:121: " + shown_before + digits.substr(120, 40) + "...\n" +
+                  std::string(11 + shown_before.size(), ' ') + "^\n");
+}
+
+// Past the 256 KiB reads, in the compacted comparison of CRLF against LF, with the output once
+// a regular file and once a pipe: the place is counted the same way.
+TEST_F(Cmp, PlacePastReadBoundariesFromAFileAndAPipe) {
+    std::string out, ans;
+    for (int line = 0; line < 100000; ++line) {
+        out += std::to_string(line) + "\r\n";
+        ans += std::to_string(line) + (line % 2 ? " " : "\n");
+    }
+    const size_t at = out.find("\r\n77777\r\n") + 4;  // the third 7 of line 77778
+    out[at] = '0';
+    const std::string want_out = "  -:77778:3: 77077\\r\n";
+    const std::string out_path = file("out", out), ans_path = file("ans", ans);
+
+    const CheckerRun from_file = cmp({out_path, ans_path});
+    EXPECT_EQ(from_file.status, 1);
+    EXPECT_NE(from_file.out.find(out_path + ":77778:3: 77077\\r\n"), std::string::npos) << from_file.out;
+    EXPECT_NE(from_file.out.find(ans_path + ":38890:3: 77777 77778\n"), std::string::npos) << from_file.out;
+
+    signal(SIGPIPE, SIG_IGN);  // the command stops reading at the difference
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::thread writer([&] {
+        for (size_t put = 0; put < out.size();) {
+            const ssize_t n = write(ends[1], out.data() + put, std::min<size_t>(4099, out.size() - put));
+            if (n <= 0) break;
+            put += static_cast<size_t>(n);
+        }
+        close(ends[1]);
+    });
+    RunOptions from_pipe;
+    from_pipe.stdin_descriptor = ends[0];
+    const CheckerRun piped = cmp({"-", ans_path}, from_pipe);
+    close(ends[0]);
+    writer.join();
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_EQ(piped.out.substr(0, piped.out.find('\n') + 1),
+              "- " + ans_path + " differ: visible byte " +
+                  from_file.out.substr(from_file.out.find("byte ") + 5,
+                                       from_file.out.find('\n') - from_file.out.find("byte ") - 4));
+    EXPECT_NE(piped.out.find(want_out), std::string::npos) << piped.out;
+}
+
+}  // namespace
