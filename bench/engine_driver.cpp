@@ -1,10 +1,14 @@
 // Runs the comparison engine with a kernel set named on the command line, so that the benchmark
-// can time each set; the checker itself always takes the best one.
-//   engine_driver KERNELS OUT ANS   exit 1 same, 0 differ, 2 failure
-//   engine_driver --best            prints the name of the set the checker uses
+// can time each set; the checker itself takes the best one. GAP, when given, replaces the set's
+// crossover to compaction (0: never compact; a large one: compact after every difference), so
+// that the benchmark can show where each set's crossover should be.
+//   engine_driver KERNELS OUT ANS [GAP]   exit 1 same, 0 differ, 2 failure
+//   engine_driver --best                  prints the name of the set the checker uses
+//   engine_driver --gap KERNELS           prints the set's own crossover
 #include <fcntl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "compare.h"
@@ -14,17 +18,23 @@ int main(int argc, char** argv) {
         puts(best_kernel_set().name);
         return 0;
     }
-    if (argc != 4) {
-        fputs("usage: engine_driver KERNELS OUT ANS | engine_driver --best\n", stderr);
+    if (argc == 3 && strcmp(argv[1], "--gap") == 0) {
+        for (const KernelSet& kernels : all_kernel_sets())
+            if (strcmp(kernels.name, argv[2]) == 0) printf("%zu\n", kernels.dense_gap);
+        return 0;
+    }
+    if (argc != 4 && argc != 5) {
+        fputs("usage: engine_driver KERNELS OUT ANS [GAP] | engine_driver --best\n", stderr);
         return 2;
     }
-    for (const KernelSet& kernels : all_kernel_sets()) {
+    for (KernelSet kernels : all_kernel_sets()) {
         if (strcmp(kernels.name, argv[1]) != 0) continue;
+        if (argc == 5) kernels.dense_gap = strtoull(argv[4], nullptr, 10);
         if (!kernels.supported()) return 2;
         const int out = open(argv[2], O_RDONLY);
         const int ans = open(argv[3], O_RDONLY);
         if (out < 0 || ans < 0) return 2;
-        switch (compare_visible(out, ans, kernels)) {
+        switch (compare_visible_with(out, ans, kernels)) {
             case Comparison::same:
                 return 1;
             case Comparison::differ:

@@ -4,6 +4,7 @@
 // crlf    as ten, with CRLF line ends
 // one     one number to a line
 // blanks  as ten, with two blanks before each line end
+// short   two or three numbers to a line (20 to 30 bytes), in turn
 // same    a byte-for-byte copy of ten
 // first   as ten, with its first visible byte changed
 #include <cstdint>
@@ -15,8 +16,9 @@ namespace {
 
 struct Output {
     const char* name;
-    const char* between;   // between two numbers of a line
-    const char* line_end;  // after the tenth
+    const char* between;       // between two numbers of a line
+    const char* line_end;      // after the tenth
+    bool short_lines = false;  // a line end after the 2nd and 5th of every five numbers too
     FILE* file = nullptr;
 };
 
@@ -29,8 +31,8 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     const uint64_t target = std::strtoull(argv[2], nullptr, 10) << 20;
-    Output outputs[] = {{"ten", " ", "\n"},      {"crlf", " ", "\r\n"}, {"one", "\n", "\n"},
-                        {"blanks", " ", "  \n"}, {"same", " ", "\n"},   {"first", " ", "\n"}};
+    Output outputs[] = {{"ten", " ", "\n"},  {"crlf", " ", "\r\n"}, {"one", "\n", "\n"},       {"blanks", " ", "  \n"},
+                        {"same", " ", "\n"}, {"first", " ", "\n"},  {"short", " ", "\n", true}};
     for (Output& output : outputs) {
         output.file = fopen((dir + "/" + output.name).c_str(), "w");
         if (output.file == nullptr) return 1;
@@ -49,7 +51,8 @@ int main(int argc, char** argv) {
                 if (changed) number[0] = static_cast<char>(number[0] == '9' ? '8' : '9');
                 fwrite(number, 1, static_cast<size_t>(length), output.file);
                 if (changed) number[0] = static_cast<char>(number[0] == '8' ? '9' : '8');
-                fputs(k < 9 ? output.between : output.line_end, output.file);
+                const bool short_end = output.short_lines && (k % 5 == 1 || k % 5 == 4);
+                fputs(k < 9 && !short_end ? output.between : output.line_end, output.file);
             }
             first_number = false;
             written += static_cast<uint64_t>(length) + 1;

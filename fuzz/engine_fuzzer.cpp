@@ -109,7 +109,7 @@ Comparison compare_piecewise(const std::string& out, const std::string& ans, uns
     require(pipe(out_pipe) == 0 && pipe(ans_pipe) == 0);
     out_writer->start(out, out_pipe[1], seed);
     ans_writer->start(ans, ans_pipe[1], seed);
-    const Comparison result = compare_visible(out_pipe[0], ans_pipe[0], kernels);
+    const Comparison result = compare_visible_with(out_pipe[0], ans_pipe[0], kernels);
     close(out_pipe[0]);  // a writer still blocked on a full pipe gets EPIPE
     close(ans_pipe[0]);
     out_writer->wait();
@@ -123,6 +123,8 @@ void check_kernels(const KernelSet& kernels, const std::string& out, const std::
     require(kernels.find_visible(a, out.size()) == find_visible_scalar(a, out.size()));
     require(kernels.advance_common(a, out.size(), b, ans.size()) ==
             advance_common_scalar(a, out.size(), b, ans.size()));
+    const size_t common = std::min(out.size(), ans.size());
+    require(kernels.first_mismatch(a, b, common) == first_mismatch_scalar(a, b, common));
     std::vector<uint8_t> want(out.size() + compact_slack), got(out.size() + compact_slack);
     for (size_t limit : {out.size() / 3, out.size()}) {
         const Compacted expected = compact_visible_scalar(want.data(), a, out.size(), limit);
@@ -156,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_kernels(kernels, out, ans);
         const int out_fd = memory_file(out);
         const int ans_fd = memory_file(ans);
-        require(compare_visible(out_fd, ans_fd, kernels) == expected);
+        require(compare_visible_with(out_fd, ans_fd, kernels) == expected);
         close(out_fd);
         close(ans_fd);
         require(compare_piecewise(out, ans, data[2], kernels) == expected);

@@ -12,6 +12,9 @@
 
 #include "kernel_sets.h"
 #include "kernels_scalar.h"
+#if defined(__x86_64__)
+#include "kernels_x86.h"
+#endif
 
 void PrintTo(const Advanced& x, std::ostream* os) {
     *os << "{a " << x.a << ", b " << x.b << ", resyncs " << x.resyncs << "}";
@@ -191,6 +194,23 @@ TEST_P(Kernel, CompactEdgeByteAtEveryPosition) {
     }
 }
 
+TEST_P(Kernel, FirstMismatchAtEveryPosition) {
+    std::mt19937 rng(4);
+    GuardedBytes guarded_a(largest), guarded_b(largest);
+    for (size_t n = 0; n <= largest; ++n) {
+        const auto a = random_text(rng, n);
+        auto b = a;
+        const uint8_t* pa = guarded_a.place(a);
+        EXPECT_EQ(kernels().first_mismatch(pa, guarded_b.place(b), n), n) << "n " << n;
+        for (size_t at = 0; at < n; ++at) {
+            b[at] ^= 0x80;  // a high byte: a comparison by sign or by visibility would miss it
+            EXPECT_EQ(kernels().first_mismatch(pa, guarded_b.place(b), n), at) << "n " << n;
+            b[at] ^= 0x80;
+        }
+        if (HasFailure()) return;
+    }
+}
+
 TEST_P(Kernel, RandomInputs) {
     std::mt19937 rng(6);
     GuardedBytes guarded_a(8192), guarded_b(8192);
@@ -208,5 +228,50 @@ TEST_P(Kernel, RandomInputs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, Kernel, ::testing::ValuesIn(tested_kernel_sets()), kernel_set_name);
+
+#if defined(__x86_64__)
+// Which sets the CPUID and XGETBV words allow, for processors this one is not: a check dropped
+// here would pass every test on a machine that has everything and die with an illegal
+// instruction elsewhere.
+TEST(X86Features, TableOfProcessors) {
+    constexpr uint32_t osxsave = 1u << 27, avx = 1u << 28, popcnt = 1u << 23;
+    constexpr uint32_t leaf1 = osxsave | avx | popcnt;
+    constexpr uint32_t avx2_bmi = 1u << 5 | 1u << 3, avx512_f_bw = 1u << 16 | 1u << 30, vbmi2 = 1u << 6;
+    struct Case {
+        const char* processor;
+        X86Words words;
+        bool avx2, avx512;
+    };
+    const Case cases[] = {
+        {"AVX-512 with VBMI2", {13, leaf1, avx2_bmi | avx512_f_bw, vbmi2, 0xE7}, true, true},
+        {"AVX2 only", {13, leaf1, avx2_bmi, 0, 0x07}, true, false},
+        {"AVX-512 without VBMI2", {13, leaf1, avx2_bmi | avx512_f_bw, 0, 0xE7}, true, false},
+        {"AVX-512 BW missing", {13, leaf1, avx2_bmi | 1u << 16, vbmi2, 0xE7}, true, false},
+        {"AVX-512, the OS saving no ZMM state", {13, leaf1, avx2_bmi | avx512_f_bw, vbmi2, 0x07}, true, false},
+        {"AVX-512, the OS saving the opmask only", {13, leaf1, avx2_bmi | avx512_f_bw, vbmi2, 0x27}, true, false},
+        {"AVX2, the OS saving XMM only", {13, leaf1, avx2_bmi | avx512_f_bw, vbmi2, 0x03}, false, false},
+        {"AVX2, the OS saving YMM without XMM", {13, leaf1, avx2_bmi, 0, 0x05}, false, false},
+        {"AVX2 without OSXSAVE", {13, avx | popcnt, avx2_bmi | avx512_f_bw, vbmi2, 0}, false, false},
+        {"AVX2 without AVX", {13, osxsave | popcnt, avx2_bmi, 0, 0x07}, false, false},
+        {"AVX2 without BMI1", {13, leaf1, 1u << 5, 0, 0x07}, false, false},
+        {"AVX2 without POPCNT", {13, osxsave | avx, avx2_bmi | avx512_f_bw, vbmi2, 0xE7}, false, false},
+        {"no leaf 7: its words are another leaf's", {6, leaf1, avx2_bmi | avx512_f_bw, vbmi2, 0xE7}, false, false},
+        {"no AVX at all", {13, popcnt, 0, 0, 0}, false, false},
+    };
+    for (const auto& c : cases) {
+        const X86Support support = x86_support(c.words);
+        EXPECT_EQ(support.avx2, c.avx2) << c.processor;
+        EXPECT_EQ(support.avx512, c.avx512) << c.processor;
+    }
+    // And this processor: what the words say is what the sets report.
+    const X86Support here = x86_support(read_x86_words());
+    for (const KernelSet& set : all_kernel_sets()) {
+        const bool avx2 = strcmp(set.name, "avx2") == 0, avx512 = strcmp(set.name, "avx512") == 0;
+        if (avx2 || avx512) {
+            EXPECT_EQ(set.supported(), avx2 ? here.avx2 : here.avx512) << set.name;
+        }
+    }
+}
+#endif
 
 }  // namespace

@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     if (ans < 0) return trouble(operands[1], strerror(errno));
 
     Places where;
-    switch (compare_visible(out, ans, best_kernel_set(), &where)) {
+    switch (compare_visible(out, ans, &where)) {
         case Comparison::same:
             return status_same;
         case Comparison::out_unreadable:

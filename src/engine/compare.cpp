@@ -19,7 +19,6 @@
 namespace {
 
 constexpr size_t chunk_size = size_t{16} << 10;
-constexpr size_t dense_gap = 24;
 // After a compacted chunk, how far the advance kernel looks to tell whether density goes on.
 constexpr size_t dense_probe = 512;
 
@@ -65,6 +64,7 @@ struct Side {
     bool ended = false;   // read() met the end of the file; never read again
     bool failed = false;  // read() failed with something other than EINTR
     int error = 0;
+    uint64_t read_total = 0;
 
     size_t available() const { return static_cast<size_t>(end - pos); }
 
@@ -77,6 +77,7 @@ struct Side {
             if (got > 0) {
                 pos = block;
                 end = block + got;
+                read_total += static_cast<uint64_t>(got);
                 return true;
             }
             if (got == 0) {
@@ -158,9 +159,8 @@ Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
             kernels.compact_visible(ans_visible + matched, ans.pos, ans.available(), wanted - matched);
         ans.pos += got.consumed;
         // Compared as they come, so that a difference is not held back by a slow answer.
-        if (memcmp(out_visible + matched, ans_visible + matched, got.written) != 0) {
-            size_t k = 0;
-            while (out_visible[matched + k] == ans_visible[matched + k]) ++k;
+        if (const size_t k = kernels.first_mismatch(out_visible + matched, ans_visible + matched, got.written);
+            k != got.written) {
             out.pos = out_start + nth_visible(out_start, matched + k);
             ans.pos = ans_start + nth_visible(ans_start, k);
             return Step::differ;
@@ -184,28 +184,28 @@ Step advance(Side& out, Side& ans, const KernelSet& kernels, Mode& mode) {
     const Advanced passed = kernels.advance_common(out.pos, out_span, ans.pos, ans_span);
     out.pos += passed.a;
     ans.pos += passed.b;
-    mode = passed.resyncs * dense_gap > passed.a ? Mode::compacting : Mode::advancing;
+    mode = passed.resyncs * kernels.dense_gap > passed.a ? Mode::compacting : Mode::advancing;
     if (passed.a == out_span || passed.b == ans_span) return Step::go_on;
     // A difference, or a run of invisible bytes that goes on past what is in memory.
     return resync(out, ans, kernels);
 }
 
-}  // namespace
-
-namespace {
-
-Comparison compare_sides(Side& out, Side& ans, const KernelSet& kernels) {
+// kernels: the set to use, or null to choose it as the inputs show their size.
+Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels) {
+    const KernelSet& scalar = all_kernel_sets().front();
     Mode mode = Mode::advancing;
     for (;;) {
         // The player's output is always read before the standard answer.
         const bool both_have_data = out.has_data() && ans.has_data();
+        if (kernels == nullptr && out.read_total + ans.read_total > probe_after) kernels = &best_kernel_set();
+        const KernelSet& active = kernels != nullptr ? *kernels : scalar;
         Step step = after_failure(out, ans);
         if (step == Step::go_on) {
             if (both_have_data) {
-                step = advance(out, ans, kernels, mode);
+                step = advance(out, ans, active, mode);
             } else {
                 // A side has ended: the other must hold no more visible bytes.
-                step = resync(out, ans, kernels);
+                step = resync(out, ans, active);
                 if (step == Step::go_on && out.ended && ans.ended) return Comparison::same;
             }
         }
@@ -222,9 +222,7 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet& kernels) {
     }
 }
 
-}  // namespace
-
-Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels, Places* where) {
+Comparison compare_telling(int out_fd, int ans_fd, const KernelSet* kernels, Places* where) {
     Side out{out_fd, out_block, where != nullptr ? &where->out : nullptr};
     Side ans{ans_fd, ans_block, where != nullptr ? &where->ans : nullptr};
     const Comparison result = compare_sides(out, ans, kernels);
@@ -233,4 +231,14 @@ Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels, Pla
         ans.tell_place();
     }
     return result;
+}
+
+}  // namespace
+
+Comparison compare_visible(int out_fd, int ans_fd, Places* where) {
+    return compare_telling(out_fd, ans_fd, nullptr, where);
+}
+
+Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where) {
+    return compare_telling(out_fd, ans_fd, &kernels, where);
 }

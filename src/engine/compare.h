@@ -45,5 +45,13 @@ struct Places {
 // Memory is the engine's fixed buffers, whatever the inputs' sizes. Given where, also tells
 // where each side stopped, counting lines on the way (a pass over every block read); the
 // checker passes nothing and pays nothing for it.
-Comparison compare_visible(int out_fd, int ans_fd, const KernelSet& kernels = best_kernel_set(),
-                           Places* where = nullptr);
+// The kernels are the scalar ones until the inputs have shown themselves larger than
+// probe_after bytes, and the best set this processor runs from then on: probing the processor
+// costs more than it saves on small inputs (CPUID traps to the hypervisor on a virtual machine).
+Comparison compare_visible(int out_fd, int ans_fd, Places* where = nullptr);
+
+// The same with the given kernel set throughout (the tests, the benchmark, the fuzzer).
+Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where = nullptr);
+
+// Bytes read, both sides together, before the processor is probed.
+inline constexpr uint64_t probe_after = uint64_t{32} << 10;

@@ -1,48 +1,73 @@
 // What the processor and the operating system support, read with CPUID and XGETBV. The
-// compiler's own helper would add a constructor that runs at every start.
+// compiler's own helper would add a constructor that runs at every start, and on a virtual
+// machine each CPUID traps to the hypervisor: the words are read once, only when the engine asks,
+// each leaf once.
 #include <cpuid.h>
-
-#include <cstdint>
 
 #include "kernels_x86.h"
 
 namespace {
 
-struct Registers {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-};
+bool bit(uint32_t word, int index) { return (word >> index & 1) != 0; }
+bool all_bits(uint64_t word, uint64_t bits) { return (word & bits) == bits; }
 
-Registers cpuid(unsigned leaf, unsigned subleaf) {
-    Registers r;
-    if (__get_cpuid_count(leaf, subleaf, &r.eax, &r.ebx, &r.ecx, &r.edx) == 0) return {};
-    return r;
-}
-
-bool bit(unsigned word, int index) { return (word >> index & 1) != 0; }
-
-// Whether the operating system saves the given register state (XCR0 bits) on context switches.
-bool os_saves(uint64_t state) {
-    if (!bit(cpuid(1, 0).ecx, 27)) return false;  // OSXSAVE: XGETBV is usable
-    unsigned low = 0, high = 0;
-    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return ((uint64_t{high} << 32 | low) & state) == state;
-}
-
-constexpr uint64_t sse_avx_state = 0x06;  // XMM and YMM
+constexpr uint64_t sse_avx_state = 0x06;  // XCR0: XMM and YMM
 constexpr uint64_t avx512_state = 0xE6;   // and opmask, ZMM0-15 upper halves, ZMM16-31
 
 }  // namespace
 
-bool avx2_supported() {
-    const Registers basic = cpuid(1, 0);
-    const Registers extended = cpuid(7, 0);
-    return bit(basic.ecx, 28) && bit(basic.ecx, 23) && bit(extended.ebx, 5) && bit(extended.ebx, 3) &&
-           os_saves(sse_avx_state);  // AVX, POPCNT, AVX2, BMI1
+X86Support x86_support(const X86Words& words) {
+    // XGETBV is usable, and its word meaningful, only where leaf 1 reports OSXSAVE; leaf 7 only
+    // where the processor has it (older ones answer with another leaf's words).
+    const bool osxsave = bit(words.leaf1_ecx, 27);
+    const bool has_leaf7 = words.max_leaf >= 7;
+    const bool popcnt = bit(words.leaf1_ecx, 23);
+    const bool avx = bit(words.leaf1_ecx, 28);
+    const bool avx2 = has_leaf7 && bit(words.leaf7_ebx, 5) && bit(words.leaf7_ebx, 3);  // AVX2, BMI1
+    const bool avx512 = has_leaf7 && bit(words.leaf7_ebx, 16) && bit(words.leaf7_ebx, 30) &&
+                        bit(words.leaf7_ecx, 6);  // AVX512F, AVX512BW, AVX512_VBMI2
+    X86Support support;
+    support.avx2 = osxsave && popcnt && avx && avx2 && all_bits(words.xcr0, sse_avx_state);
+    support.avx512 = osxsave && popcnt && avx512 && all_bits(words.xcr0, avx512_state);
+    return support;
 }
 
-bool avx512_supported() {
-    const Registers basic = cpuid(1, 0);
-    const Registers extended = cpuid(7, 0);
-    return bit(basic.ecx, 23) && bit(extended.ebx, 16) && bit(extended.ebx, 30) && bit(extended.ecx, 6) &&
-           os_saves(avx512_state);  // POPCNT, AVX512F, AVX512BW, AVX512_VBMI2
+X86Words read_x86_words() {
+    X86Words words;
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __cpuid(0, eax, ebx, ecx, edx);
+    words.max_leaf = eax;
+    if (words.max_leaf < 1) return words;
+    __cpuid(1, eax, ebx, ecx, edx);
+    words.leaf1_ecx = ecx;
+    if (words.max_leaf >= 7) {
+        __cpuid_count(7, 0, eax, ebx, ecx, edx);
+        words.leaf7_ebx = ebx;
+        words.leaf7_ecx = ecx;
+    }
+    if (bit(words.leaf1_ecx, 27)) {
+        unsigned low = 0, high = 0;
+        __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+        words.xcr0 = uint64_t{high} << 32 | low;
+    }
+    return words;
 }
+
+namespace {
+
+const X86Support& detected() {
+    // The engine runs on one thread, so a plain flag does, without the guard (and the exception
+    // support it pulls in) of a static initialised on first use.
+    static X86Support support;
+    static bool known = false;
+    if (!known) {
+        support = x86_support(read_x86_words());
+        known = true;
+    }
+    return support;
+}
+
+}  // namespace
+
+bool avx2_supported() { return detected().avx2; }
+bool avx512_supported() { return detected().avx512; }

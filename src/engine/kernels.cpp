@@ -10,10 +10,11 @@ namespace {
 bool always() { return true; }
 
 constexpr KernelSet kernel_sets[] = {
-    {"scalar", always, advance_common_scalar, find_visible_scalar, compact_visible_scalar},
+    {"scalar", always, advance_common_scalar, find_visible_scalar, compact_visible_scalar, first_mismatch_scalar, 24},
 #if defined(__x86_64__)
-    {"avx2", avx2_supported, advance_common_avx2, find_visible_avx2, compact_visible_avx2},
-    {"avx512", avx512_supported, advance_common_avx512, find_visible_avx512, compact_visible_avx512},
+    {"avx2", avx2_supported, advance_common_avx2, find_visible_avx2, compact_visible_avx2, first_mismatch_avx2, 24},
+    {"avx512", avx512_supported, advance_common_avx512, find_visible_avx512, compact_visible_avx512,
+     first_mismatch_avx512, 24},
 #endif
 };
 

@@ -43,6 +43,14 @@ struct KernelSet {
     // consumed then ends just after the last one written. dst has room for limit plus
     // compact_slack bytes.
     Compacted (*compact_visible)(uint8_t* dst, const uint8_t* src, size_t n, size_t limit);
+
+    // Index of the first byte where a[0, n) and b[0, n) differ, or n.
+    size_t (*first_mismatch)(const uint8_t* a, const uint8_t* b, size_t n);
+
+    // Where differences in invisible bytes come closer than this many bytes apart on average,
+    // compacting both sides to their visible bytes beats resyncing after each: a property of the
+    // set and of the processors it runs on, measured by the benchmark. 0: never compact.
+    size_t dense_gap;
 };
 
 // Every set built into this binary, the scalar reference first.

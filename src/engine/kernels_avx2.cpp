@@ -106,3 +106,11 @@ AVX2_TARGET Compacted compact_visible_avx2(uint8_t* dst, const uint8_t* src, siz
     const Compacted rest = compact_visible_scalar(dst + written, src + i, n - i, limit - written);
     return {i + rest.consumed, written + rest.written};
 }
+
+AVX2_TARGET size_t first_mismatch_avx2(const uint8_t* a, const uint8_t* b, size_t n) {
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32)
+        if (const uint32_t equal = bits_of(_mm256_cmpeq_epi8(load(a + i), load(b + i))); equal != 0xFFFFFFFF)
+            return i + static_cast<size_t>(__builtin_ctz(~equal));
+    return i + first_mismatch_scalar(a + i, b + i, n - i);
+}

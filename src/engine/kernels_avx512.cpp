@@ -85,3 +85,11 @@ AVX512_TARGET Compacted compact_visible_avx512(uint8_t* dst, const uint8_t* src,
     const Compacted rest = compact_visible_scalar(dst + written, src + i, n - i, limit - written);
     return {i + rest.consumed, written + rest.written};
 }
+
+AVX512_TARGET size_t first_mismatch_avx512(const uint8_t* a, const uint8_t* b, size_t n) {
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64)
+        if (const uint64_t differ = ~_mm512_cmpeq_epi8_mask(load64(a + i), load64(b + i)))
+            return i + static_cast<size_t>(__builtin_ctzll(differ));
+    return i + first_mismatch_scalar(a + i, b + i, n - i);
+}

@@ -32,3 +32,9 @@ Compacted compact_visible_scalar(uint8_t* dst, const uint8_t* src, size_t n, siz
         if (is_visible(src[i])) dst[written++] = src[i];
     return {i, written};
 }
+
+size_t first_mismatch_scalar(const uint8_t* a, const uint8_t* b, size_t n) {
+    size_t i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}

@@ -4,12 +4,33 @@
 
 #include "kernels.h"
 
+// The words of CPUID and XGETBV that tell which vector kernels can run.
+struct X86Words {
+    uint32_t max_leaf = 0;   // CPUID leaf 0, EAX
+    uint32_t leaf1_ecx = 0;  // CPUID leaf 1, ECX
+    uint32_t leaf7_ebx = 0;  // CPUID leaf 7 subleaf 0, EBX and ECX
+    uint32_t leaf7_ecx = 0;
+    uint64_t xcr0 = 0;  // XGETBV 0: the register state the operating system saves
+};
+
+struct X86Support {
+    bool avx2 = false;
+    bool avx512 = false;  // with BW and VBMI2
+};
+
+// Which kernel sets the words allow: a pure function, tested with a table of processors.
+X86Support x86_support(const X86Words& words);
+// Reads the words from this processor: each leaf once.
+X86Words read_x86_words();
+
 bool avx2_supported();
 Advanced advance_common_avx2(const uint8_t* a, size_t na, const uint8_t* b, size_t nb);
 size_t find_visible_avx2(const uint8_t* p, size_t n);
 Compacted compact_visible_avx2(uint8_t* dst, const uint8_t* src, size_t n, size_t limit);
+size_t first_mismatch_avx2(const uint8_t* a, const uint8_t* b, size_t n);
 
 bool avx512_supported();
 size_t find_visible_avx512(const uint8_t* p, size_t n);
 Advanced advance_common_avx512(const uint8_t* a, size_t na, const uint8_t* b, size_t nb);
 Compacted compact_visible_avx512(uint8_t* dst, const uint8_t* src, size_t n, size_t limit);
+size_t first_mismatch_avx512(const uint8_t* a, const uint8_t* b, size_t n);

@@ -1,0 +1,68 @@
+# The shipped commands are static executables: a judge's sandbox or chroot often lacks the right
+# shared libraries, and a static binary starts faster.
+#
+# With FILTERSPACE_MUSL they are linked against musl (Debian's musl-tools): a static glibc
+# program probes the processor with dozens of CPUID instructions before main, and each one traps
+# to the hypervisor on a virtual machine. There is no libstdc++ built for musl, so the commands
+# use only the header-only parts of the C++ library: a rule launcher compiles and links them, and
+# a copy of the engine, with gcc's driver and musl's specs, libstdc++'s headers and the kernel's.
+# Otherwise they are ordinary executables against glibc, static unless the sanitizers are on.
+#
+# add_static_command(NAME SOURCE...) builds the command NAME with the engine.
+
+set(engine_sources src/engine/compare.cpp src/engine/kernels.cpp src/engine/kernels_scalar.cpp)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+  list(APPEND engine_sources src/engine/cpu_features_x86.cpp src/engine/kernels_avx2.cpp
+       src/engine/kernels_avx512.cpp)
+endif()
+# The commands need neither exceptions nor run-time type information, whose support code would
+# be linked into a static binary.
+set(lean_options -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+
+# The engine as the tests, the benchmark and the fuzzer link it (and the commands on glibc).
+add_library(checker_engine STATIC ${engine_sources})
+target_include_directories(checker_engine PUBLIC src/engine)
+target_compile_options(checker_engine PRIVATE ${lean_options})
+set(command_engine checker_engine)
+
+if(FILTERSPACE_MUSL)
+  if(FILTERSPACE_SANITIZE OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    message(FATAL_ERROR "FILTERSPACE_MUSL needs g++ and no sanitizers; use the glibc preset (-DFILTERSPACE_MUSL=OFF)")
+  endif()
+  string(REPLACE "-gnu" "-musl" musl_architecture "${CMAKE_LIBRARY_ARCHITECTURE}")
+  find_file(musl_specs musl-gcc.specs PATHS /usr/lib/${musl_architecture} NO_DEFAULT_PATH)
+  if(NOT musl_specs)
+    message(FATAL_ERROR "musl is not installed (apt-get install musl-tools); or build with glibc: "
+                        "cmake --preset glibc, or -DFILTERSPACE_MUSL=OFF")
+  endif()
+  string(REGEX MATCH "^[0-9]+" gcc_major "${CMAKE_CXX_COMPILER_VERSION}")
+  find_program(musl_gcc NAMES gcc-${gcc_major} gcc REQUIRED)
+  # musl's headers come without the kernel's: a directory of links to them.
+  set(kernel_headers ${CMAKE_BINARY_DIR}/musl-kernel-headers)
+  file(MAKE_DIRECTORY ${kernel_headers})
+  file(CREATE_LINK /usr/include/linux ${kernel_headers}/linux SYMBOLIC)
+  file(CREATE_LINK /usr/include/asm-generic ${kernel_headers}/asm-generic SYMBOLIC)
+  file(CREATE_LINK /usr/include/${CMAKE_LIBRARY_ARCHITECTURE}/asm ${kernel_headers}/asm SYMBOLIC)
+  set(musl_launcher "sh ${PROJECT_SOURCE_DIR}/cmake/musl-launcher ${musl_gcc} ${musl_specs} \
+/usr/include/c++/${gcc_major} /usr/include/${CMAKE_LIBRARY_ARCHITECTURE}/c++/${gcc_major} ${kernel_headers}")
+
+  add_library(checker_engine_musl STATIC ${engine_sources})
+  target_include_directories(checker_engine_musl PUBLIC src/engine)
+  target_compile_options(checker_engine_musl PRIVATE ${lean_options})
+  set_target_properties(checker_engine_musl PROPERTIES RULE_LAUNCH_COMPILE "${musl_launcher}")
+  set(command_engine checker_engine_musl)
+endif()
+
+function(add_static_command name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE ${command_engine})
+  target_compile_options(${name} PRIVATE ${lean_options})
+  target_compile_definitions(${name} PRIVATE FILTERSPACE_VERSION="${PROJECT_VERSION}")
+  if(FILTERSPACE_MUSL)
+    set_target_properties(${name} PROPERTIES RULE_LAUNCH_COMPILE "${musl_launcher}" RULE_LAUNCH_LINK "${musl_launcher}")
+  endif()
+  # The sanitizers need a dynamic executable.
+  if(NOT FILTERSPACE_SANITIZE)
+    target_link_options(${name} PRIVATE -static)
+  endif()
+endfunction()
