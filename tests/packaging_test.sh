@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tests of what a judge fleet installs: the install rules, the manual page, the Debian package,
 # and the installed checker in a bare chroot.
-#   packaging_test.sh install|manual|package|chroot BUILD_DIR SOURCE_DIR
+#   packaging_test.sh install|manual|package|reproducible|chroot BUILD_DIR SOURCE_DIR
 # Exit 77 (a skip for CTest) where the machine cannot run a case, with the reason.
 set -euo pipefail
 
@@ -20,11 +20,31 @@ skip_unless_static() {
 # The files below a directory, as sorted relative paths.
 files_below() { (cd "$1" && find . -type f | sort); }
 
-# What is installed: each command and its manual page, below a prefix.
+# What is installed below a prefix, sorted: each command, the package's documentation files, the
+# lintian override, and the manual pages.
 commands=(filterspace_cmp filterspace_e)
 installed_files() {
   for command in "${commands[@]}"; do echo "$1/bin/$command"; done
+  echo "$1/share/doc/filterspace-e/changelog.gz"
+  echo "$1/share/doc/filterspace-e/copyright"
+  echo "$1/share/lintian/overrides/filterspace-e"
   for command in "${commands[@]}"; do echo "$1/share/man/man1/$command.1.gz"; done
+}
+
+# Builds the package from the source tree copied to $1 (the tracked and new files, and the
+# repository, so that its time stamps come from the last commit), configured as $build is.
+package_from_copy() {
+  mkdir -p "$1/source"
+  git -C "$source" ls-files -z --cached --others --exclude-standard |
+    tar -C "$source" --null -T - -cf - | tar -C "$1/source" -xf -
+  cp -r "$source/.git" "$1/source/.git"
+  musl=$(sed -n 's/^FILTERSPACE_MUSL:BOOL=//p' "$build/CMakeCache.txt")
+  (unset SOURCE_DATE_EPOCH
+   cmake -S "$1/source" -B "$1/build" -DCMAKE_BUILD_TYPE=Release -DFILTERSPACE_TESTS=OFF \
+     -DFILTERSPACE_MUSL="${musl:-OFF}" >/dev/null &&
+     cmake --build "$1/build" -j2 >/dev/null &&
+     cpack --config "$1/build/CPackConfig.cmake" -G DEB -B "$1/package" >/dev/null) || fail "building in $1"
+  echo "$1"/package/filterspace-e_*.deb
 }
 
 case $mode in
@@ -41,7 +61,7 @@ install)
 manual)
   command -v groff >/dev/null || skip "groff is not installed"
   for command in "${commands[@]}"; do
-    page=$source/doc/$command.1
+    page=$build/man/$command.1  # with the version in its title line
     if command -v mandoc >/dev/null; then
       mandoc -T lint "$page" || fail "mandoc -T lint $page"
     fi
@@ -49,8 +69,9 @@ manual)
     [[ -z $warnings ]] || fail "groff: $warnings"
     grep -qF "EXIT STATUS" <(groff -man -Tutf8 -P-cbu "$page" 2>/dev/null) || fail "$page lacks its exit status"
   done
-  rendered=$(groff -man -Tutf8 -P-cbu "$source/doc/filterspace_e.1" 2>/dev/null)
-  for text in "Right Output!!!" "/tmp/_eval.score" "EXIT STATUS" "Can not open eval record file!"; do
+  rendered=$(groff -man -Tutf8 -P-cbu "$build/man/filterspace_e.1" 2>/dev/null)
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  for text in "Right Output!!!" "/tmp/_eval.score" "EXIT STATUS" "Can not open eval record file!" "filterspace_e $version"; do
     grep -qF "$text" <<<"$rendered" || fail "the manual page lacks '$text'"
   done
   ;;
@@ -70,6 +91,11 @@ package)
   [[ -n $(dpkg-deb -f "$deb" Maintainer) ]] || fail "no maintainer"
   [[ -z $(dpkg-deb -f "$deb" Depends) ]] || fail "a static binary depends on $(dpkg-deb -f "$deb" Depends)"
   [[ $(dpkg-deb -f "$deb" Description | wc -l) -gt 3 ]] || fail "no long description"
+  if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian: $(lintian "$deb" 2>/dev/null)"
+  else
+    echo "lintian is not installed: the package was not checked with it"
+  fi
 
   [[ $(id -u) == 0 ]] || skip "installing the package needs root"
   if dpkg -s filterspace-e >/dev/null 2>&1; then skip "filterspace-e is installed already; left alone"; fi
@@ -81,6 +107,16 @@ package)
   dpkg -r filterspace-e >/dev/null || fail "dpkg -r"
   [[ $installed_ok == 1 ]] || fail "dpkg -i did not install the files"
   for path in $(installed_files /usr); do [[ ! -e $path ]] || fail "dpkg -r left $path"; done
+  ;;
+
+reproducible)
+  # Two builds of the same commit in different directories give the same package, byte for byte.
+  command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
+  command -v git >/dev/null && git -C "$source" rev-parse HEAD >/dev/null 2>&1 || skip "not a git checkout"
+  skip_unless_static "$build/filterspace_e"
+  first=$(package_from_copy "$scratch/one")
+  second=$(package_from_copy "$scratch/two")
+  cmp "$first" "$second" || fail "two builds gave different packages"
   ;;
 
 chroot)
