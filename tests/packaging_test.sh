@@ -22,11 +22,15 @@ files_below() { (cd "$1" && find . -type f | sort); }
 
 # What is installed below a prefix, sorted: each command, the package's documentation files, the
 # lintian override, and the manual pages.
-commands=(filterspace_cmp filterspace_e)
+commands=(filterspace_cmp filterspace_cms filterspace_e filterspace_testlib filterspace_validator)
 installed_files() {
   for command in "${commands[@]}"; do echo "$1/bin/$command"; done
   echo "$1/share/doc/filterspace-e/changelog.gz"
   echo "$1/share/doc/filterspace-e/copyright"
+  echo "$1/share/filterspace-e/output_validator/build"
+  echo "$1/share/filterspace-e/output_validator/filterspace_validator.cpp"
+  echo "$1/share/filterspace-e/output_validator/run"
+  echo "$1/share/filterspace-e/testlib/filterspace_testlib_checker.cpp"
   echo "$1/share/lintian/overrides/filterspace-e"
   for command in "${commands[@]}"; do echo "$1/share/man/man1/$command.1.gz"; done
 }

@@ -1,7 +1,5 @@
 // filterspace_cmp [options] OUT ANS: where two files part by the checker's rule (only the bytes
 // 0x21..0x7E count). Status 0 same, 1 differ, 2 trouble, as cmp has it.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +8,7 @@
 
 #include "compare.h"
 #include "excerpt.h"
+#include "inputs.h"
 
 namespace {
 
@@ -39,18 +38,8 @@ int bad_call(const char* message, const char* detail) {
     return status_trouble;
 }
 
-// A descriptor for an operand: - is standard input. A directory opens but cannot be read.
-int open_operand(const char* name) {
-    if (strcmp(name, "-") == 0) return STDIN_FILENO;
-    const int fd = open(name, O_RDONLY | O_CLOEXEC);
-    struct stat st = {};
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        close(fd);
-        errno = EISDIR;
-        return -1;
-    }
-    return fd;
-}
+// A descriptor for an operand: - is standard input.
+int open_operand(const char* name) { return strcmp(name, "-") == 0 ? STDIN_FILENO : open_input(name); }
 
 }  // namespace
 

@@ -47,6 +47,13 @@ AVX2_TARGET inline size_t pack16(uint8_t* dst, __m128i bytes, uint32_t mask16) {
     return low_count + static_cast<size_t>(__builtin_popcount(high));
 }
 
+// Whether the 128 bytes at a and b are equal.
+AVX2_TARGET inline bool equal128_avx2(const uint8_t* a, const uint8_t* b) {
+    __m256i all = _mm256_cmpeq_epi8(load(a), load(b));
+    for (int k = 32; k < 128; k += 32) all = _mm256_and_si256(all, _mm256_cmpeq_epi8(load(a + k), load(b + k)));
+    return bits_of(all) == 0xFFFFFFFF;
+}
+
 }  // namespace
 
 AVX2_TARGET size_t find_visible_avx2(const uint8_t* p, size_t n) {
@@ -57,20 +64,13 @@ AVX2_TARGET size_t find_visible_avx2(const uint8_t* p, size_t n) {
     return i + find_visible_scalar(p + i, n - i);
 }
 
-// Whether the 128 bytes at a and b are equal.
-AVX2_TARGET inline bool equal128(const uint8_t* a, const uint8_t* b) {
-    __m256i all = _mm256_cmpeq_epi8(load(a), load(b));
-    for (int k = 32; k < 128; k += 32) all = _mm256_and_si256(all, _mm256_cmpeq_epi8(load(a + k), load(b + k)));
-    return bits_of(all) == 0xFFFFFFFF;
-}
-
 AVX2_TARGET Advanced advance_common_avx2(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
     size_t i = 0;
     size_t j = 0;
     size_t resyncs = 0;
     // Identical stretches first, 128 bytes a step, with the fewest instructions; from the first
     // difference on, a vector at a time with the visible-byte rule.
-    while (i + 128 <= na && i + 128 <= nb && equal128(a + i, b + i)) i += 128;
+    while (i + 128 <= na && i + 128 <= nb && equal128_avx2(a + i, b + i)) i += 128;
     j = i;
     while (i + 32 <= na && j + 32 <= nb) {
         const __m256i x = load(a + i);

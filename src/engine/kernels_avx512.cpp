@@ -25,6 +25,12 @@ inline uint64_t lowest_set_bits(uint64_t mask, size_t keep) {
     return mask & ~rest;
 }
 
+// Whether the 128 bytes at a and b are equal.
+AVX512_TARGET inline bool equal128_avx512(const uint8_t* a, const uint8_t* b) {
+    return (_mm512_cmpeq_epi8_mask(load64(a), load64(b)) & _mm512_cmpeq_epi8_mask(load64(a + 64), load64(b + 64))) ==
+           ~uint64_t{0};
+}
+
 }  // namespace
 
 AVX512_TARGET size_t find_visible_avx512(const uint8_t* p, size_t n) {
@@ -34,19 +40,13 @@ AVX512_TARGET size_t find_visible_avx512(const uint8_t* p, size_t n) {
     return i + find_visible_scalar(p + i, n - i);
 }
 
-// Whether the 128 bytes at a and b are equal.
-AVX512_TARGET inline bool equal128(const uint8_t* a, const uint8_t* b) {
-    return (_mm512_cmpeq_epi8_mask(load64(a), load64(b)) & _mm512_cmpeq_epi8_mask(load64(a + 64), load64(b + 64))) ==
-           ~uint64_t{0};
-}
-
 AVX512_TARGET Advanced advance_common_avx512(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
     size_t i = 0;
     size_t j = 0;
     size_t resyncs = 0;
     // Identical stretches first, with the fewest instructions; from the first difference on, a
     // vector at a time with the visible-byte rule.
-    while (i + 128 <= na && i + 128 <= nb && equal128(a + i, b + i)) i += 128;
+    while (i + 128 <= na && i + 128 <= nb && equal128_avx512(a + i, b + i)) i += 128;
     j = i;
     while (i + 64 <= na && j + 64 <= nb) {
         const __m512i x = load64(a + i);

@@ -1,4 +1,4 @@
-// How filterspace_cmp tells a person where two files part.
+// How the commands tell a person where two files part: excerpts of both files.
 #pragma once
 
 #include <cstdio>

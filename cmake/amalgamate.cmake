@@ -1,0 +1,26 @@
+# Writes one self-contained C++ source from several of the project's files, for judges that
+# compile a checker from a single source: the license first, then each file in the order given,
+# without its #pragma once and its includes of the project's own headers.
+#   cmake -DOUTPUT=file.cpp -DTITLE="..." -DCOMPILE_AS=file.cpp -DLICENSE=LICENSE -DFILES="a.h|b.cpp" -P amalgamate.cmake
+file(STRINGS ${LICENSE} license_lines)
+set(text "// ${TITLE}\n//\n")
+string(APPEND text "// Generated from the filterspace_e sources by cmake/amalgamate.cmake at build time; not edited\n")
+string(APPEND text "// by hand. Compiles alone on Linux x86-64 with g++ 10 or later or clang++:\n")
+string(APPEND text "//   g++ -std=c++20 -O2 ${COMPILE_AS}\n")
+string(APPEND text "// The vector kernels are chosen at run time, as in the filterspace_e commands.\n//\n")
+foreach(line IN LISTS license_lines)
+  if(line STREQUAL "")
+    string(APPEND text "//\n")
+  else()
+    string(APPEND text "// ${line}\n")
+  endif()
+endforeach()
+string(REPLACE "|" ";" files "${FILES}")
+foreach(source IN LISTS files)
+  file(READ ${source} content)
+  string(REGEX REPLACE "#pragma once\n" "" content "${content}")
+  string(REGEX REPLACE "#include \"[^\"]+\"\n" "" content "${content}")
+  get_filename_component(name ${source} NAME)
+  string(APPEND text "\n// ---- ${name}\n${content}")
+endforeach()
+file(WRITE ${OUTPUT} "${text}")
