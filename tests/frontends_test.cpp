@@ -183,29 +183,37 @@ TEST_P(FrontEnd, ExtraArgumentsAreIgnored) {
     EXPECT_EQ(judge(file("wrong", "ac"), ans, extra).verdict, Verdict::wrong);
 }
 
-// The team output arrives on standard input, as a pipe that is still being written.
-TEST_P(FrontEnd, TeamOutputFromAPipe) {
-    if (std::string(GetParam().name).rfind("validator", 0) != 0) GTEST_SKIP() << "takes the output as a path";
-    const std::string ans = file("ans", "1 2 3\n");
-    for (const std::string& content : {std::string("1\n2\n3"), std::string("1\n2\n4")}) {
-        int ends[2];
-        ASSERT_EQ(pipe(ends), 0);
-        std::thread writer([&] {
-            for (char c : content) {
-                if (write(ends[1], &c, 1) != 1) break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            close(ends[1]);
-        });
-        const auto judged = judge("-", ans, {}, ends[0]);
-        close(ends[0]);
-        writer.join();
-        EXPECT_EQ(judged.verdict, content.back() == '3' ? Verdict::accepted : Verdict::wrong) << content;
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Protocols, FrontEnd, ::testing::ValuesIn(protocols),
                          [](const testing::TestParamInfo<Protocol>& info) { return std::string(info.param.name); });
+
+// The team output arrives on standard input, as a pipe that is still being written.
+TEST(Validator, TeamOutputFromAPipe) {
+    signal(SIGPIPE, SIG_IGN);
+    char name[] = "/tmp/validator-pipe-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    const std::string dir = name;
+    const std::string ans = dir + "/ans";
+    std::ofstream(ans) << "1 2 3\n";
+    for (const Protocol& validator : {protocols[0], protocols[1]}) {
+        for (const std::string& content : {std::string("1\n2\n3"), std::string("1\n2\n4")}) {
+            int ends[2];
+            ASSERT_EQ(pipe(ends), 0);
+            std::thread writer([&] {
+                for (char c : content) {
+                    if (write(ends[1], &c, 1) != 1) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                close(ends[1]);
+            });
+            const auto judged = validator.judge(validator, dir, "-", ans, {}, ends[0]);
+            close(ends[0]);
+            writer.join();
+            EXPECT_EQ(judged.verdict, content.back() == '3' ? Verdict::accepted : Verdict::wrong)
+                << validator.name << ": " << content;
+        }
+    }
+    (void)system(("rm -rf " + dir).c_str());
+}
 
 // The output-validator directory as a judge receives it: only build and run executable, the
 // build run first or not at all.

@@ -21,16 +21,18 @@ skip_unless_static() {
 files_below() { (cd "$1" && find . -type f | sort); }
 
 # What is installed below a prefix, sorted: each command, the package's documentation files, the
-# lintian override, and the manual pages.
+# drop-ins, the lintian override, and the manual pages.
 commands=(filterspace_cmp filterspace_cms filterspace_e filterspace_testlib filterspace_validator)
 installed_files() {
   for command in "${commands[@]}"; do echo "$1/bin/$command"; done
   echo "$1/share/doc/filterspace-e/changelog.gz"
   echo "$1/share/doc/filterspace-e/copyright"
-  echo "$1/share/filterspace-e/output_validator/build"
-  echo "$1/share/filterspace-e/output_validator/filterspace_validator.cpp"
-  echo "$1/share/filterspace-e/output_validator/run"
-  echo "$1/share/filterspace-e/testlib/filterspace_testlib_checker.cpp"
+  if [[ -d $build/dropins ]]; then  # x86-64 builds only
+    echo "$1/share/filterspace-e/output_validator/build"
+    echo "$1/share/filterspace-e/output_validator/filterspace_validator.cpp"
+    echo "$1/share/filterspace-e/output_validator/run"
+    echo "$1/share/filterspace-e/testlib/filterspace_testlib_checker.cpp"
+  fi
   echo "$1/share/lintian/overrides/filterspace-e"
   for command in "${commands[@]}"; do echo "$1/share/man/man1/$command.1.gz"; done
 }
@@ -43,9 +45,10 @@ package_from_copy() {
     tar -C "$source" --null -T - -cf - | tar -C "$1/source" -xf -
   cp -r "$source/.git" "$1/source/.git"
   musl=$(sed -n 's/^FILTERSPACE_MUSL:BOOL=//p' "$build/CMakeCache.txt")
+  toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")
   (unset SOURCE_DATE_EPOCH
    cmake -S "$1/source" -B "$1/build" -DCMAKE_BUILD_TYPE=Release -DFILTERSPACE_TESTS=OFF \
-     -DFILTERSPACE_MUSL="${musl:-OFF}" >/dev/null &&
+     -DFILTERSPACE_MUSL="${musl:-OFF}" ${toolchain:+-DCMAKE_TOOLCHAIN_FILE="$toolchain"} >/dev/null &&
      cmake --build "$1/build" -j2 >/dev/null &&
      cpack --config "$1/build/CPackConfig.cmake" -G DEB -B "$1/package" >/dev/null) || fail "building in $1"
   echo "$1"/package/filterspace-e_*.deb
@@ -101,6 +104,8 @@ package)
     echo "lintian is not installed: the package was not checked with it"
   fi
 
+  [[ $(dpkg-deb -f "$deb" Architecture) == $(dpkg --print-architecture) ]] ||
+    skip "a package for $(dpkg-deb -f "$deb" Architecture) is not installed on this machine"
   [[ $(id -u) == 0 ]] || skip "installing the package needs root"
   if dpkg -s filterspace-e >/dev/null 2>&1; then skip "filterspace-e is installed already; left alone"; fi
   [[ ! -e /usr/bin/filterspace_e ]] || skip "/usr/bin/filterspace_e exists already; left alone"

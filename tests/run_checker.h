@@ -120,14 +120,27 @@ inline CheckerRun run_program(const char* path, int program_fd, const std::vecto
 }
 
 #ifdef CHECKER_PATH
-// The built checker, opened once before any test hides the directory it lives in (a build tree
-// may itself be under the /tmp that the tests mount over).
+#ifdef CHECKER_EMULATOR
+// The checker is built for another processor: the emulator runs it, given its path.
+constexpr const char* checker_program = CHECKER_EMULATOR;
+#else
+constexpr const char* checker_program = CHECKER_PATH;
+#endif
+
+// The checker (or its emulator), opened once before any test hides the directory it lives in (a
+// build tree may itself be under the /tmp that the tests mount over).
 inline int checker_descriptor() {
-    static const int fd = above_standard(open(CHECKER_PATH, O_PATH | O_CLOEXEC));
+    static const int fd = above_standard(open(checker_program, O_PATH | O_CLOEXEC));
     return fd;
 }
 
 inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOptions& options = {}) {
-    return run_program(CHECKER_PATH, checker_descriptor(), args, options);
+#ifdef CHECKER_EMULATOR
+    std::vector<std::string> emulated{CHECKER_PATH};
+    emulated.insert(emulated.end(), args.begin(), args.end());
+    return run_program(checker_program, checker_descriptor(), emulated, options);
+#else
+    return run_program(checker_program, checker_descriptor(), args, options);
+#endif
 }
 #endif

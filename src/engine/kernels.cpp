@@ -3,6 +3,8 @@
 #include "kernels_scalar.h"
 #if defined(__x86_64__)
 #include "kernels_x86.h"
+#elif defined(__aarch64__)
+#include "kernels_neon.h"
 #endif
 
 namespace {
@@ -15,6 +17,8 @@ constexpr KernelSet kernel_sets[] = {
     {"avx2", avx2_supported, advance_common_avx2, find_visible_avx2, compact_visible_avx2, first_mismatch_avx2, 24},
     {"avx512", avx512_supported, advance_common_avx512, find_visible_avx512, compact_visible_avx512,
      first_mismatch_avx512, 24},
+#elif defined(__aarch64__)
+    {"neon", always, advance_common_neon, find_visible_neon, compact_visible_neon, first_mismatch_neon, 24},
 #endif
 };
 

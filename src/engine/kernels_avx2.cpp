@@ -1,8 +1,7 @@
 // AVX2 kernels: 32 bytes a step; the last partial vector goes to the scalar routine.
 #include <immintrin.h>
 
-#include <array>
-
+#include "kernels_pack.h"
 #include "kernels_resync.h"
 #include "kernels_scalar.h"
 #include "kernels_x86.h"
@@ -20,19 +19,6 @@ AVX2_TARGET inline __m256i visible_lanes(__m256i bytes) {
 }
 
 AVX2_TARGET inline uint32_t bits_of(__m256i lanes) { return static_cast<uint32_t>(_mm256_movemask_epi8(lanes)); }
-
-// For each 8-bit mask, the indexes of its set bits, packed to the front: a shuffle that moves
-// the kept bytes of an 8-byte group together.
-constexpr std::array<uint64_t, 256> make_pack_table() {
-    std::array<uint64_t, 256> table{};
-    for (unsigned mask = 0; mask < 256; ++mask) {
-        unsigned slot = 0;
-        for (unsigned bit = 0; bit < 8; ++bit)
-            if (mask & (1u << bit)) table[mask] |= uint64_t{bit} << (8 * slot++);
-    }
-    return table;
-}
-constexpr std::array<uint64_t, 256> pack_table = make_pack_table();
 
 // Packs the bytes of the 16-byte group whose mask bits are set to dst; returns the count.
 AVX2_TARGET inline size_t pack16(uint8_t* dst, __m128i bytes, uint32_t mask16) {
