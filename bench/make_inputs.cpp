@@ -4,7 +4,8 @@
 // crlf    as ten, with CRLF line ends
 // one     one number to a line
 // blanks  as ten, with two blanks before each line end
-// short   two or three numbers to a line (20 to 30 bytes), in turn
+// short   two or three numbers to a line (20 to 30 bytes), in turn, with CRLF line ends: against
+//         ten, a line-end difference every 20 to 30 bytes
 // same    a byte-for-byte copy of ten
 // first   as ten, with its first visible byte changed
 #include <cstdint>
@@ -31,8 +32,9 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     const uint64_t target = std::strtoull(argv[2], nullptr, 10) << 20;
-    Output outputs[] = {{"ten", " ", "\n"},  {"crlf", " ", "\r\n"}, {"one", "\n", "\n"},       {"blanks", " ", "  \n"},
-                        {"same", " ", "\n"}, {"first", " ", "\n"},  {"short", " ", "\n", true}};
+    Output outputs[] = {{"ten", " ", "\n"},          {"crlf", " ", "\r\n"}, {"one", "\n", "\n"},
+                        {"blanks", " ", "  \n"},     {"same", " ", "\n"},   {"first", " ", "\n"},
+                        {"short", " ", "\r\n", true}};
     for (Output& output : outputs) {
         output.file = fopen((dir + "/" + output.name).c_str(), "w");
         if (output.file == nullptr) return 1;
@@ -48,9 +50,10 @@ int main(int argc, char** argv) {
                 snprintf(number, sizeof number, "%llu", static_cast<unsigned long long>(state % 1000000000));
             for (Output& output : outputs) {
                 const bool changed = first_number && std::string(output.name) == "first";
-                if (changed) number[0] = static_cast<char>(number[0] == '9' ? '8' : '9');
+                const char kept = number[0];
+                if (changed) number[0] = static_cast<char>(kept == '9' ? '8' : '9');
                 fwrite(number, 1, static_cast<size_t>(length), output.file);
-                if (changed) number[0] = static_cast<char>(number[0] == '8' ? '9' : '8');
+                number[0] = kept;
                 const bool short_end = output.short_lines && (k % 5 == 1 || k % 5 == 4);
                 fputs(k < 9 && !short_end ? output.between : output.line_end, output.file);
             }

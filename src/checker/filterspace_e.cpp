@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     // argv[1], the input the player's program ran on, is never opened.
     open_files(argv[2], argv[3], eval_record_path);
 
-    switch (compare_visible(fileno(fpout), fileno(fpans))) {
+    switch (compare_visible(fpout, fpans)) {
         case Comparison::same:
             output(right_output, full_score);
         case Comparison::differ:

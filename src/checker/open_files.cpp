@@ -8,13 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 
 #include "verdict.h"
 
-FILE* fpout = nullptr;
-FILE* fpans = nullptr;
+int fpout = -1;
+int fpans = -1;
 
 namespace {
 
@@ -89,7 +88,7 @@ int open_in_place(const char* path) {
 // user's file) in one step without touching it. Another user's entry in a sticky /tmp, or a
 // directory, cannot be replaced: the record then cannot be opened.
 int open_record_descriptor(const char* path) {
-    char private_name[PATH_MAX];
+    char private_name[256];  // the record's path and a suffix; small, to keep the stack in one page
     const int fd = create_private_file(path, private_name, sizeof private_name);
     if (fd >= 0) {
         if (rename(private_name, path) == 0) return fd;
@@ -99,29 +98,27 @@ int open_record_descriptor(const char* path) {
     return is_mount_root(path) ? open_in_place(path) : -1;
 }
 
-FILE* open_record(const char* path) {
+int open_record(const char* path) {
     const int fd = open_record_descriptor(path);
-    if (fd < 0) return nullptr;
     FileStatus st{};
-    FILE* stream = fstat(fd, &st) == 0 ? fdopen(fd, "w") : nullptr;
-    if (stream == nullptr) {
-        close(fd);
-        return nullptr;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
     }
     record_identity = identity_of(st);
-    return stream;
+    return fd;
 }
 
 // A directory opens on Linux and fails only when read; the record and the placeholder pipe would
 // be read as empty: each counts as a file that cannot be opened.
-FILE* open_input(const char* path, FileStatus& st) {
+int open_input(const char* path, FileStatus& st) {
     const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return -1;
     const bool usable =
         fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && !is(st, record_identity) && !is(st, placeholder_identity);
-    FILE* stream = usable ? fdopen(fd, "r") : nullptr;
-    if (stream == nullptr) close(fd);
-    return stream;
+    if (usable) return fd;
+    close(fd);
+    return -1;
 }
 
 [[noreturn]] void cannot_open(const char* path, const char* verdict) {
@@ -149,13 +146,13 @@ void hold_standard_descriptors() {
 
 void open_files(const char* out_path, const char* ans_path, const char* eval_path) {
     fpeval = open_record(eval_path);
-    if (fpeval == nullptr) cannot_open(eval_path, record_unopenable);
+    if (fpeval < 0) cannot_open(eval_path, record_unopenable);
     FileStatus out_status{};
     fpout = open_input(out_path, out_status);
-    if (fpout == nullptr) cannot_open(out_path, output_unopenable);
+    if (fpout < 0) cannot_open(out_path, output_unopenable);
     FileStatus ans_status{};
     fpans = open_input(ans_path, ans_status);
-    if (fpans == nullptr) cannot_open(ans_path, answer_unopenable);
+    if (fpans < 0) cannot_open(ans_path, answer_unopenable);
     // The answer compared with itself is always right. A player who may write beside their
     // output can replace it with a link to the answer, which a checker running as root can read:
     // an output that is the answer (by any path) is an output that cannot be opened.

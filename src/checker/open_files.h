@@ -3,9 +3,11 @@
 
 #include <cstdio>
 
-// The player's output and the standard answer; null until open_files has opened them.
-extern FILE* fpout;
-extern FILE* fpans;
+// The player's output and the standard answer, as descriptors read with read(): -1 until
+// open_files has opened them. (No stdio stream: its buffer is never used, and allocating it is
+// a measurable part of a call on tiny files.)
+extern int fpout;
+extern int fpans;
 
 // Holds standard input, output and error, where closed at start, with the ends of one pipe, so
 // that no file opened later takes their numbers. Called first.

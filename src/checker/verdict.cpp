@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-FILE* fpeval = nullptr;
+int fpeval = -1;
 
 namespace {
 
@@ -23,17 +23,15 @@ bool write_all(int fd, const char* text, size_t length) {
 }  // namespace
 
 void output(const char* message, int score) {
-    if (fpeval != nullptr) {
-        // Formatted whole and written with write(), so that nothing stays buffered in the stream
-        // to be written again by fclose after a failure.
+    if (fpeval >= 0) {
+        // Formatted whole and written at once.
         char verdict[64];
         const int length = snprintf(verdict, sizeof verdict, "%s\n%d\n", message, score);
-        const int fd = fileno(fpeval);
-        const bool written = length > 0 && write_all(fd, verdict, static_cast<size_t>(length));
+        const bool written = length > 0 && write_all(fpeval, verdict, static_cast<size_t>(length));
         // A record cut short (a full /tmp, a file-size limit) is left empty: never half a verdict.
-        if (!written) (void)ftruncate(fd, 0);
-        const bool closed = fclose(fpeval) == 0;
-        fpeval = nullptr;
+        if (!written) (void)ftruncate(fpeval, 0);
+        const bool closed = close(fpeval) == 0;
+        fpeval = -1;
         if (!written || !closed) (void)fprintf(stderr, "Can not write %s!\n", eval_record_path);
     }
     // Status 1 means right here: every failure must end with 0.

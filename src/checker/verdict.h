@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-// The record's stream; null until open_files has opened it, and whenever that failed.
-extern FILE* fpeval;
+// The record's descriptor: -1 until open_files has opened it, and whenever that failed.
+extern int fpeval;
 
 inline constexpr char eval_record_path[] = "/tmp/_eval.score";
 inline constexpr int full_score = 10;
