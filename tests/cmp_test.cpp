@@ -38,10 +38,11 @@ protected:
     std::string report(const std::string& out, const std::string& ans) {
         file("a", out);
         file("b", ans);
-        const std::string previous = get_current_dir_name();
+        char previous[4096];
+        EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
         EXPECT_EQ(chdir(dir.c_str()), 0);
         const CheckerRun run = cmp({"a", "b"});
-        EXPECT_EQ(chdir(previous.c_str()), 0);
+        EXPECT_EQ(chdir(previous), 0);
         EXPECT_EQ(run.status, 1) << run.err;
         return run.out;
     }
