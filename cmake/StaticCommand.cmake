@@ -64,8 +64,9 @@ function(add_static_command name)
   if(FILTERSPACE_MUSL)
     set_target_properties(${name} PROPERTIES RULE_LAUNCH_COMPILE "${musl_launcher}" RULE_LAUNCH_LINK "${musl_launcher}")
   endif()
-  # The sanitizers need a dynamic executable.
+  # The sanitizers need a dynamic executable. A release build is stripped when linked, whatever
+  # strip the package generator would find (llvm-strip beside clang leaves it as it is).
   if(NOT FILTERSPACE_SANITIZE)
-    target_link_options(${name} PRIVATE -static)
+    target_link_options(${name} PRIVATE -static $<$<CONFIG:Release,MinSizeRel>:-s>)
   endif()
 endfunction()

@@ -14,20 +14,12 @@ namespace {
 
 class Cmp : public ::testing::Test {
 protected:
-    std::string dir;
+    ScratchDirectory scratch;
+    const std::string& dir = scratch.path();
 
-    void SetUp() override {
-        char name[] = "/tmp/cmp-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
-    void TearDown() override { (void)system(("rm -rf " + dir).c_str()); }
+    void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
-    std::string file(const std::string& name, const std::string& content) {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
+    std::string file(const std::string& name, const std::string& content) { return scratch.file(name, content); }
 
     static CheckerRun cmp(const std::vector<std::string>& args, const RunOptions& options = {}) {
         static const int fd = above_standard(open(CMP_PATH, O_PATH | O_CLOEXEC));

@@ -107,21 +107,15 @@ const Protocol protocols[] = {
 
 class FrontEnd : public ::testing::TestWithParam<Protocol> {
 protected:
-    std::string dir;
+    ScratchDirectory scratch;
+    const std::string& dir = scratch.path();
 
     void SetUp() override {
         signal(SIGPIPE, SIG_IGN);
-        char name[] = "/tmp/frontend-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        ASSERT_FALSE(dir.empty());
     }
-    void TearDown() override { (void)system(("rm -rf " + dir).c_str()); }
 
-    std::string file(const std::string& name, const std::string& content) {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
+    std::string file(const std::string& name, const std::string& content) { return scratch.file(name, content); }
 
     Judged judge(const std::string& out, const std::string& ans, const std::vector<std::string>& extra = {},
                  std::optional<int> stdin_fd = {}) {
@@ -189,11 +183,9 @@ INSTANTIATE_TEST_SUITE_P(Protocols, FrontEnd, ::testing::ValuesIn(protocols),
 // The team output arrives on standard input, as a pipe that is still being written.
 TEST(Validator, TeamOutputFromAPipe) {
     signal(SIGPIPE, SIG_IGN);
-    char name[] = "/tmp/validator-pipe-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    const std::string dir = name;
-    const std::string ans = dir + "/ans";
-    std::ofstream(ans) << "1 2 3\n";
+    const ScratchDirectory scratch;
+    const std::string& dir = scratch.path();
+    const std::string ans = scratch.file("ans", "1 2 3\n");
     for (const Protocol& validator : {protocols[0], protocols[1]}) {
         for (const std::string& content : {std::string("1\n2\n3"), std::string("1\n2\n4")}) {
             int ends[2];
@@ -212,15 +204,13 @@ TEST(Validator, TeamOutputFromAPipe) {
                 << validator.name << ": " << content;
         }
     }
-    (void)system(("rm -rf " + dir).c_str());
 }
 
 // The output-validator directory as a judge receives it: only build and run executable, the
 // build run first or not at all.
 TEST(ValidatorDirectory, BuildsAndRunsWithOnlyItsScriptsExecutable) {
-    char name[] = "/tmp/validator-dir-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    const std::string dir = name;
+    const ScratchDirectory scratch;
+    const std::string& dir = scratch.path();
     ASSERT_EQ(system(("cp -r " VALIDATOR_DIRECTORY " " + dir + "/validator && chmod -x " + dir +
                       "/validator/*.cpp && chmod +x " + dir + "/validator/build " + dir + "/validator/run")
                          .c_str()),
@@ -235,7 +225,6 @@ TEST(ValidatorDirectory, BuildsAndRunsWithOnlyItsScriptsExecutable) {
     EXPECT_EQ(WEXITSTATUS(system((call + "/wrong").c_str())), 43);
     EXPECT_EQ(system(("cd " + dir + "/validator && ./build").c_str()), 0);
     EXPECT_EQ(WEXITSTATUS(system((call + "/out").c_str())), 42);
-    (void)system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -68,6 +70,32 @@ inline RunOptions within_seconds(int seconds) {
     options.timeout = std::chrono::seconds(seconds);
     return options;
 }
+
+// A directory of a test's own under /tmp, removed with what it holds.
+class ScratchDirectory {
+public:
+    ScratchDirectory() {
+        char name[] = "/tmp/filterspace-test-XXXXXX";
+        if (mkdtemp(name) != nullptr) path_ = name;
+    }
+    ~ScratchDirectory() {
+        if (!path_.empty()) (void)system(("rm -rf " + path_).c_str());
+    }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // Writes a file of this content here; returns its path.
+    std::string file(const std::string& name, const std::string& content) const {
+        const std::string path = path_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+private:
+    std::string path_;
+};
 
 // Runs the program opened as program_fd, named path, with args (which exclude its own name).
 inline CheckerRun run_program(const char* path, int program_fd, const std::vector<std::string>& args,
