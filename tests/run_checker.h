@@ -34,6 +34,7 @@ struct RunOptions {
     std::string root;                            // chroot here before exec
     std::optional<uid_t> user;                   // run as this user id, group id the same
     std::vector<std::pair<int, rlim_t>> limits;  // resource limits set before exec
+    int inherited = -1;                          // a descriptor the program keeps across exec
 };
 
 inline std::string slurp_descriptor(int fd) {
@@ -115,6 +116,7 @@ inline CheckerRun run_program(const char* path, int program_fd, const std::vecto
         for (int fd : options.closed_descriptors) close(fd);
         // The checker gets 0, 1 and 2 only, as from a judge, whatever this process holds.
         close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        if (options.inherited >= 0) fcntl(options.inherited, F_SETFD, 0);
         if (!options.root.empty() && (chroot(options.root.c_str()) != 0 || chdir("/") != 0)) _exit(126);
         if (options.user &&
             (setgroups(0, nullptr) != 0 || setresgid(*options.user, *options.user, *options.user) != 0 ||
@@ -155,18 +157,33 @@ constexpr const char* checker_program = CHECKER_EMULATOR;
 constexpr const char* checker_program = CHECKER_PATH;
 #endif
 
+#ifdef CHECKER_EMULATOR
+// The emulator opens the checker by path, and its directory may be under the /tmp that the
+// tests hide: it is handed a descriptor opened with the emulator's, as /proc/self/fd/N.
+inline int emulated_checker_descriptor() {
+    static const int fd = above_standard(open(CHECKER_PATH, O_RDONLY | O_CLOEXEC));
+    return fd;
+}
+#endif
+
 // The checker (or its emulator), opened once before any test hides the directory it lives in (a
 // build tree may itself be under the /tmp that the tests mount over).
 inline int checker_descriptor() {
+#ifdef CHECKER_EMULATOR
+    if (emulated_checker_descriptor() < 0) return -1;
+#endif
     static const int fd = above_standard(open(checker_program, O_PATH | O_CLOEXEC));
     return fd;
 }
 
 inline CheckerRun run_checker(const std::vector<std::string>& args, const RunOptions& options = {}) {
 #ifdef CHECKER_EMULATOR
-    std::vector<std::string> emulated{CHECKER_PATH};
+    const int binary = emulated_checker_descriptor();
+    std::vector<std::string> emulated{"/proc/self/fd/" + std::to_string(binary)};
     emulated.insert(emulated.end(), args.begin(), args.end());
-    return run_program(checker_program, checker_descriptor(), emulated, options);
+    RunOptions keeping = options;
+    keeping.inherited = binary;
+    return run_program(checker_program, checker_descriptor(), emulated, keeping);
 #else
     return run_program(checker_program, checker_descriptor(), args, options);
 #endif
