@@ -1,8 +1,6 @@
 // Opening of the eval record and of the two files to compare.
 #pragma once
 
-#include <cstdio>
-
 // The player's output and the standard answer, as descriptors read with read(): -1 until
 // open_files has opened them. (No stdio stream: its buffer is never used, and allocating it is
 // a measurable part of a call on tiny files.)

@@ -1,8 +1,6 @@
 // The eval record and the end of every run.
 #pragma once
 
-#include <cstdio>
-
 // The record's descriptor: -1 until open_files has opened it, and whenever that failed.
 extern int fpeval;
 

@@ -61,9 +61,10 @@ struct Side {
     Place* place = nullptr;  // where the caller wants to know where this side stopped
     const uint8_t* pos = nullptr;
     const uint8_t* end = nullptr;
-    bool ended = false;   // read() met the end of the file; never read again
-    bool failed = false;  // read() failed with something other than EINTR
-    int error = 0;
+    bool ended = false;  // read() met the end of the file; never read again
+    int error = 0;       // errno of a read() that failed with something other than EINTR
+
+    bool failed() const { return error != 0; }
     uint64_t read_total = 0;
 
     size_t available() const { return static_cast<size_t>(end - pos); }
@@ -72,7 +73,7 @@ struct Side {
     bool has_data() {
         if (pos != end) return true;
         if (place != nullptr && end != nullptr) tally(*place, block, static_cast<size_t>(end - block));
-        while (!ended && !failed) {
+        while (!ended && !failed()) {
             const ssize_t got = read(fd, block, engine_block_size);
             if (got > 0) {
                 pos = block;
@@ -83,7 +84,6 @@ struct Side {
             if (got == 0) {
                 ended = true;
             } else if (errno != EINTR) {
-                failed = true;
                 error = errno;
             }
         }
@@ -96,10 +96,11 @@ struct Side {
         if (pos != nullptr) tally(*place, block, static_cast<size_t>(pos - block));
         place->at_end = pos == end;
         place->error = error;
+        if (pos == nullptr) return;  // ended: nothing after the place
         const size_t rest = std::min(available(), Place::excerpt_size);
-        const auto* newline = static_cast<const uint8_t*>(memchr(pos == nullptr ? block : pos, '\n', rest));
+        const auto* newline = static_cast<const uint8_t*>(memchr(pos, '\n', rest));
         place->after_size = newline != nullptr ? static_cast<size_t>(newline - pos) : rest;
-        if (place->after_size > 0) memcpy(place->after, pos, place->after_size);
+        memcpy(place->after, pos, place->after_size);
     }
 
     // Moves pos to the next visible byte; false when the side ended or failed first.
@@ -115,8 +116,8 @@ struct Side {
 enum class Step { go_on, differ, out_unreadable, ans_unreadable };
 
 Step after_failure(const Side& out, const Side& ans) {
-    if (out.failed) return Step::out_unreadable;
-    if (ans.failed) return Step::ans_unreadable;
+    if (out.failed()) return Step::out_unreadable;
+    if (ans.failed()) return Step::ans_unreadable;
     return Step::go_on;
 }
 
@@ -124,7 +125,7 @@ Step after_failure(const Side& out, const Side& ans) {
 // must match. Also decides the end: two sides without visible bytes left go on to it.
 Step resync(Side& out, Side& ans, const KernelSet& kernels) {
     const bool out_visible = out.seek_visible(kernels);
-    const bool ans_visible = !out.failed && ans.seek_visible(kernels);
+    const bool ans_visible = !out.failed() && ans.seek_visible(kernels);
     if (const Step failure = after_failure(out, ans); failure != Step::go_on) return failure;
     if (!out_visible || !ans_visible) return out_visible == ans_visible ? Step::go_on : Step::differ;
     if (*out.pos != *ans.pos) return Step::differ;
@@ -150,7 +151,7 @@ Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
     out.pos += raw;
     for (size_t matched = 0; matched < wanted;) {
         if (!ans.has_data()) {
-            if (ans.failed) return Step::ans_unreadable;
+            if (ans.failed()) return Step::ans_unreadable;
             out.pos = out_start + nth_visible(out_start, matched);
             return Step::differ;
         }

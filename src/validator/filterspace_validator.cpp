@@ -56,10 +56,8 @@ int main(int argc, char** argv) {
     if (fcntl(STDIN_FILENO, F_GETFD) == -1) return fail(feedback_dir, "no team output", "", "standard input is closed");
     const int answer = open_input(answer_path);
     if (answer < 0) return fail(feedback_dir, "cannot open the answer file ", answer_path, strerror(errno));
-    // The answer compared with itself is always right.
     if (same_file(STDIN_FILENO, answer))
-        return fail(feedback_dir, "the team output and the answer are one file, ", answer_path,
-                    "an answer compared with itself is always right");
+        return fail(feedback_dir, "the team output and the answer are one file, ", answer_path, same_file_reason);
 
     Places where;
     switch (compare_visible(STDIN_FILENO, answer, &where)) {
