@@ -3,13 +3,21 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -29,13 +37,54 @@ struct CheckerRun {
 struct RunOptions {
     std::vector<int> closed_descriptors;   // closed in the child before exec
     std::optional<int> stdin_descriptor;   // becomes standard input
+    std::optional<int> stdout_descriptor;  // replaces the captured standard output
     std::optional<int> stderr_descriptor;  // replaces the captured standard error
+    std::optional<mode_t> umask;           // the umask the program starts with
     std::chrono::milliseconds timeout{10000};
     std::string root;                            // chroot here before exec
+    std::string directory;                       // the working directory, when not this one
     std::optional<uid_t> user;                   // run as this user id, group id the same
     std::vector<std::pair<int, rlim_t>> limits;  // resource limits set before exec
     int inherited = -1;                          // a descriptor the program keeps across exec
+    // System calls made to fail in the program with failing_errno, only where their first
+    // argument is failing_descriptor when that is not -1 (fault injection with seccomp).
+    std::vector<long> failing_calls;
+    int failing_descriptor = -1;
+    int failing_errno = EIO;
 };
+
+// Makes the status calls of one descriptor fail, as the C libraries make them (musl fstat, glibc
+// newfstatat, statx).
+inline void fail_status_of(RunOptions& options, int descriptor) {
+    options.failing_calls = {SYS_fstat, SYS_newfstatat, SYS_statx};
+    options.failing_descriptor = descriptor;
+}
+
+// Installs the seccomp filter of options in this process (the child, before exec).
+inline bool install_failing_calls(const RunOptions& options) {
+    if (options.failing_calls.empty()) return true;
+    std::vector<sock_filter> program{
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+    };
+    // Each listed call jumps to the end, where the descriptor is checked; others are allowed.
+    const size_t calls = options.failing_calls.size();
+    for (size_t k = 0; k < calls; ++k)
+        program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(options.failing_calls[k]),
+                                   static_cast<uint8_t>(calls - k), 0));
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    const uint32_t fail = SECCOMP_RET_ERRNO | static_cast<uint32_t>(options.failing_errno);
+    if (options.failing_descriptor >= 0) {
+        program.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])));
+        program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(options.failing_descriptor), 1, 0));
+        program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    }
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, fail));
+    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
 
 inline std::string slurp_descriptor(int fd) {
     std::string text;
@@ -111,7 +160,7 @@ inline CheckerRun run_program(const char* path, int program_fd, const std::vecto
     const pid_t child = fork();
     if (child == 0) {
         if (options.stdin_descriptor) dup2(*options.stdin_descriptor, 0);
-        dup2(out_capture, 1);
+        dup2(options.stdout_descriptor.value_or(out_capture), 1);
         dup2(options.stderr_descriptor.value_or(err_capture), 2);
         for (int fd : options.closed_descriptors) close(fd);
         // The checker gets 0, 1 and 2 only, as from a judge, whatever this process holds.
@@ -126,6 +175,9 @@ inline CheckerRun run_program(const char* path, int program_fd, const std::vecto
             const rlimit limit{value, value};
             if (setrlimit(resource, &limit) != 0) _exit(126);
         }
+        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(126);
+        if (options.umask) umask(*options.umask);
+        if (!install_failing_calls(options)) _exit(126);
         fexecve(program_fd, argv.data(), environ);
         _exit(127);
     }

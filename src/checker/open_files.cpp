@@ -2,15 +2,14 @@
 
 #include <fcntl.h>
 #include <linux/stat.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 
+#include "fresh_file.h"
 #include "verdict.h"
 
 int fpout = -1;
@@ -43,29 +42,6 @@ int above_standard(int fd) {
     return moved;
 }
 
-// A file of the checker's own beside the record, created exclusively under a random name, so
-// that nothing planted is ever opened and no one else holds a descriptor to it. Mode 0644 less
-// the umask: never writable by others, whatever the umask.
-int create_private_file(const char* record_path, char* name, size_t name_size) {
-    for (unsigned attempt = 0; attempt < 8; ++attempt) {
-        uint64_t random = 0;
-        if (getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
-            random ^= uint64_t{static_cast<uint32_t>(getpid())} << 32 | attempt;
-        const int length =
-            snprintf(name, name_size, "%s.%016llx", record_path, static_cast<unsigned long long>(random));
-        if (length < 0 || static_cast<size_t>(length) >= name_size) return -1;
-        const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return -1;
-        }
-        const int kept = above_standard(fd);
-        if (kept < 0) unlink(name);
-        return kept;
-    }
-    return -1;
-}
-
 // Whether path is the root of a mount: a file that a sandbox bound onto the record path on purpose.
 bool is_mount_root(const char* path) {
     struct statx status = {};
@@ -84,19 +60,16 @@ int open_in_place(const char* path) {
     return -1;
 }
 
-// The record is made afresh on every run: a private file renamed over the record path, which
-// replaces whatever entry stood there (a stale verdict, a planted link, FIFO or device, another
-// user's file) in one step without touching it. Another user's entry in a sticky /tmp, or a
-// directory, cannot be replaced: the record then cannot be opened.
+// The record is made afresh on every run (see make_afresh). Another user's entry in a sticky
+// /tmp, or a directory, cannot be replaced: the record then cannot be opened. Nor can it when
+// the private file cannot be made (no descriptor or inode left, a failed rename): the old entry
+// is then removed, which needs neither, so that no earlier verdict stands in for this run's.
 int open_record_descriptor(const char* path) {
-    char private_name[256];  // the record's path and a suffix; small, to keep the stack in one page
-    const int fd = create_private_file(path, private_name, sizeof private_name);
-    if (fd >= 0) {
-        if (rename(private_name, path) == 0) return fd;
-        unlink(private_name);
-        close(fd);
-    }
-    return is_mount_root(path) ? open_in_place(path) : -1;
+    const int fd = make_afresh(AT_FDCWD, path);
+    if (fd >= 0) return fd;
+    if (is_mount_root(path)) return open_in_place(path);
+    (void)unlink(path);
+    return -1;
 }
 
 int open_record(const char* path) {
@@ -112,7 +85,7 @@ int open_record(const char* path) {
 
 // A directory opens on Linux and fails only when read; the record and the placeholder pipe would
 // be read as empty: each counts as a file that cannot be opened.
-int open_input(const char* path, FileStatus& st) {
+int open_compared_file(const char* path, FileStatus& st) {
     const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return -1;
     const bool usable =
@@ -149,10 +122,10 @@ void open_files(const char* out_path, const char* ans_path, const char* eval_pat
     fpeval = open_record(eval_path);
     if (fpeval < 0) cannot_open(eval_path, record_unopenable);
     FileStatus out_status{};
-    fpout = open_input(out_path, out_status);
+    fpout = open_compared_file(out_path, out_status);
     if (fpout < 0) cannot_open(out_path, output_unopenable);
     FileStatus ans_status{};
-    fpans = open_input(ans_path, ans_status);
+    fpans = open_compared_file(ans_path, ans_status);
     if (fpans < 0) cannot_open(ans_path, answer_unopenable);
     // The answer compared with itself is always right. A player who may write beside their
     // output can replace it with a link to the answer, which a checker running as root can read:

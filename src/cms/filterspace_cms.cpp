@@ -1,11 +1,13 @@
 // Comparator in the CMS style:
-//   filterspace_cms input correct_output contestant_output
+//   filterspace_cms input correct_output contestant_output [contestant_source_files_dir]
 // Standard output: the outcome, 1.0 when the contestant's output has the visible bytes of the
 // correct one, else 0.0. Standard error: "translate:success" or "translate:wrong" (shown
-// translated to contestants), then, for a wrong output, where the files part (no byte of the
-// correct output). Any trouble (a bad call, a file that cannot be opened or read) fails the
-// comparator: a reason on standard error and a non-zero status, never an outcome.
+// translated to contestants), then, for a wrong output, an ADMIN_MESSAGE: line that tells the
+// admins where the files part (no byte of the correct output). Any trouble (a bad call, a file
+// that cannot be opened or read) fails the comparator: a reason on standard error and a non-zero
+// status, never an outcome.
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -17,44 +19,58 @@ namespace {
 
 constexpr int success = 0, failure = 1;
 
-int fail(const char* what, const char* path, const char* reason) {
-    (void)fprintf(stderr, "filterspace_cms: %s%s: %s\n", what, path, reason);
+__attribute__((format(printf, 1, 2))) int fail(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    (void)fputs("filterspace_cms: ", stderr);
+    (void)vfprintf(stderr, format, arguments);
+    (void)fputs("\n", stderr);
+    va_end(arguments);
     return failure;
 }
 
-int outcome(const char* score, const char* message, const char* detail) {
-    if (printf("%s\n", score) < 0 || fflush(stdout) != 0) return fail("cannot write the outcome", "", strerror(errno));
-    (void)fprintf(stderr, "%s\n%s", message, detail);
+// admin_message: a line for the admins, printable ASCII only (CMS fails the evaluation on control
+// characters and on U+007F..U+00BF in such lines), or null.
+int outcome(const char* score, const char* message, const char* admin_message) {
+    if (printf("%s\n", score) < 0 || fflush(stdout) != 0) return fail("cannot write the outcome: %s", strerror(errno));
+    (void)fprintf(stderr, "%s\n", message);
+    if (admin_message != nullptr) (void)fprintf(stderr, "ADMIN_MESSAGE: %s\n", admin_message);
     return success;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) return fail("usage: filterspace_cms input correct_output contestant_output", "", "");
+    ignore_write_signals();
+    // A fourth argument (the task type with output comparison passes one) is not needed.
+    if (argc < 4) return fail("usage: filterspace_cms input correct_output contestant_output");
     const char* answer_path = argv[2];
     const char* output_path = argv[3];
-    const int output = open_input(output_path);
-    if (output < 0) return fail("cannot open the contestant's output ", output_path, strerror(errno));
-    const int answer = open_input(answer_path);
-    if (answer < 0) return fail("cannot open the correct output ", answer_path, strerror(errno));
-    if (same_file(output, answer))
-        return fail("the contestant's output and the correct output are one file, ", answer_path, same_file_reason);
+    struct stat output_status = {}, answer_status = {};
+    const int output = open_readable_file(output_path, &output_status);
+    if (output < 0) return fail("cannot open the contestant's output %s: %s", output_path, strerror(errno));
+    const int answer = open_readable_file(answer_path, &answer_status);
+    if (answer < 0) return fail("cannot open the correct output %s: %s", answer_path, strerror(errno));
+    // One path twice is the caller's choice; another name for the correct output's file is a link
+    // that the contestant left in place of its output.
+    if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status)) {
+        char reason[256];
+        (void)snprintf(reason, sizeof reason,
+                       "the contestant's output is the correct output's file under another name: %s", same_file_reason);
+        return outcome("0.0", "translate:wrong", reason);
+    }
 
     Places where;
     switch (compare_visible(output, answer, &where)) {
         case Comparison::same:
-            return outcome("1.0", "translate:success", "");
+            return outcome("1.0", "translate:success", nullptr);
         case Comparison::out_unreadable:
-            return fail("cannot read the contestant's output ", output_path, strerror(where.out.error));
+            return fail("cannot read the contestant's output %s: %s", output_path, strerror(where.out.error));
         case Comparison::ans_unreadable:
-            return fail("cannot read the correct output ", answer_path, strerror(where.ans.error));
+            return fail("cannot read the correct output %s: %s", answer_path, strerror(where.ans.error));
         case Comparison::differ:
             break;
     }
     char position[512];
-    describe_position(position, sizeof position, where);
-    const size_t length = strlen(position);
-    if (length + 1 < sizeof position) memcpy(position + length, "\n", 2);
-    return outcome("0.0", "translate:wrong", position);
+    return outcome("0.0", "translate:wrong", describe_position(position, sizeof position, where));
 }

@@ -1,23 +1,25 @@
 #include "inputs.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
-int open_input(const char* path) {
+int open_readable_file(const char* path, struct stat* status) {
     const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    struct stat st = {};
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        close(fd);
-        errno = EISDIR;
-        return -1;
-    }
-    return fd;
+    if (fd < 0) return -1;
+    const bool status_known = fstat(fd, status) == 0;
+    if (status_known && !S_ISDIR(status->st_mode)) return fd;
+    const int error = status_known ? EISDIR : errno;
+    close(fd);
+    errno = error;
+    return -1;
 }
 
-bool same_file(int a, int b) {
-    struct stat sa = {}, sb = {};
-    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+void ignore_write_signals() {
+    (void)signal(SIGPIPE, SIG_IGN);
+    (void)signal(SIGXFSZ, SIG_IGN);
 }

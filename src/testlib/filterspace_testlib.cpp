@@ -1,12 +1,17 @@
-// Checker in the testlib style:
-//   filterspace_testlib input output answer [result_file [-appes]]
-// Exit 0 ("ok") when the output's visible bytes are the answer's, 1 ("wrong answer") when they
-// differ, with where they part; any trouble (a bad call, a file that cannot be opened or read)
-// is a checker failure, 3 ("FAIL"), never a verdict. One line on standard error; nothing else
-// is written, so a sandbox that allows writing only to /dev/null does. The result file and its
-// flag are accepted and ignored.
+// Checker in the testlib style, as testlib's own checkers behave:
+//   filterspace_testlib [--testset T] [--group G] input output answer [result_file [-appes]]
+// Outcomes and exit codes: ok 0, wrong answer 1 (with where the files part), wrong output format 2
+// (an output that cannot be opened or read: the contestant's fault), FAIL 3 (a bad call, an
+// answer that cannot be opened or read: the judge's). Without a result file the outcome and its
+// message go to standard error; with one, the message goes to the file (as testlib's XML with
+// -appes) and standard error says to see it. Compiled with -DEJUDGE, the exit codes are
+// ejudge's and the result file is ignored, as in testlib.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -16,39 +21,155 @@
 
 namespace {
 
-constexpr int ok = 0, wrong_answer = 1, checker_failure = 3;
+enum class Outcome { ok, wrong_answer, presentation_error, fail };
 
-int fail(const char* what, const char* path, const char* reason) {
-    (void)fprintf(stderr, "FAIL %s%s: %s\n", what, path, reason);
-    return checker_failure;
+struct OutcomeText {
+    const char* word;   // before the message on standard error
+    const char* appes;  // the outcome attribute of the XML result
+    int status;
+};
+
+#ifdef EJUDGE
+constexpr OutcomeText outcomes[] = {{"ok", "accepted", 0},
+                                    {"wrong answer", "wrong-answer", 5},
+                                    {"wrong output format", "presentation-error", 4},
+                                    {"FAIL", "fail", 6}};
+#else
+constexpr OutcomeText outcomes[] = {{"ok", "accepted", 0},
+                                    {"wrong answer", "wrong-answer", 1},
+                                    {"wrong output format", "presentation-error", 2},
+                                    {"FAIL", "fail", 3}};
+#endif
+
+// Where the outcome goes: the result file, when the call names one.
+struct Result {
+    const char* path = nullptr;
+    bool appes = false;
+};
+
+// The message as testlib's XML writes it: markup characters as entities, control bytes as dots.
+bool write_xml_escaped(FILE* to, const char* text) {
+    for (const char* c = text; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        const int put = byte == '&'   ? fputs("&amp;", to)
+                        : byte == '<' ? fputs("&lt;", to)
+                        : byte == '>' ? fputs("&gt;", to)
+                        : byte == '"' ? fputs("&quot;", to)
+                        : byte < 32   ? fputc('.', to)
+                                      : fputc(byte, to);
+        if (put == EOF) return false;
+    }
+    return true;
 }
+
+// Opened as testlib opens it (created or emptied, following the judge's path), except that a FIFO
+// without a reader fails instead of blocking the checker.
+bool write_result(const Result& result, const OutcomeText& outcome, const char* message) {
+    const int fd = open(result.path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    FILE* file = fcntl(fd, F_SETFL, 0) == 0 ? fdopen(fd, "w") : nullptr;
+    if (file == nullptr) {
+        close(fd);
+        return false;
+    }
+    const bool written = result.appes ? fprintf(file,
+                                                "<?xml version=\"1.0\" encoding=\"windows-1251\"?>"
+                                                "<result outcome = \"%s\">",
+                                                outcome.appes) > 0 &&
+                                            write_xml_escaped(file, message) && fputs("</result>\n", file) != EOF
+                                      : fputs(message, file) != EOF;
+    return fclose(file) == 0 && written;
+}
+
+// Ends the run with an outcome, as testlib's quit() does. Returns the exit status.
+__attribute__((format(printf, 3, 4))) int quit(const Result& result, Outcome outcome, const char* format, ...) {
+    char message[8192];
+    va_list arguments;
+    va_start(arguments, format);
+    (void)vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    const OutcomeText& text = outcomes[static_cast<int>(outcome)];
+#ifndef EJUDGE
+    if (result.path != nullptr) {
+        if (!write_result(result, text, message)) {
+            (void)fputs("FAIL Can not write to the result file\n", stderr);
+            return outcomes[static_cast<int>(Outcome::fail)].status;
+        }
+        (void)fputs("\nSee file to check exit message\n", stderr);
+        return text.status;
+    }
+#else
+    (void)result;
+#endif
+    (void)fprintf(stderr, "%s %s\n", text.word, message);
+    return text.status;
+}
+
+constexpr char usage[] =
+    "usage: filterspace_testlib [--testset T] [--group G] input output answer [result_file [-appes]]";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) return fail("usage: filterspace_testlib input output answer [result_file [-appes]]", "", "");
-    const char* output_path = argv[2];
-    const char* answer_path = argv[3];
-    const int output = open_input(output_path);
-    if (output < 0) return fail("cannot open the output file ", output_path, strerror(errno));
-    const int answer = open_input(answer_path);
-    if (answer < 0) return fail("cannot open the answer file ", answer_path, strerror(errno));
-    if (same_file(output, answer))
-        return fail("the output and the answer are one file, ", answer_path, same_file_reason);
+    ignore_write_signals();
+    // --testset and --group, each with the value after it, stand anywhere and are set aside.
+    const char* files[5] = {};
+    int count = 0;
+    const Result no_result;
+    for (int i = 1; i < argc; ++i) {
+        const bool testset = strcmp(argv[i], "--testset") == 0;
+        if (testset || strcmp(argv[i], "--group") == 0) {
+            if (i + 1 == argc || (testset && argv[i + 1][0] == '\0'))
+                return quit(no_result, Outcome::fail, "%s needs a %svalue; %s", argv[i], testset ? "non-empty " : "",
+                            usage);
+            ++i;
+        } else if (count == 5) {
+            return quit(no_result, Outcome::fail, "too many arguments; %s", usage);
+        } else {
+            files[count++] = argv[i];
+        }
+    }
+    if (count < 3) return quit(no_result, Outcome::fail, "too few arguments; %s", usage);
+    if (count == 5 && strcmp(files[4], "-appes") != 0 && strcmp(files[4], "-APPES") != 0)
+        return quit(no_result, Outcome::fail, "the fifth argument must be -appes, not %s; %s", files[4], usage);
+    const char* output_path = files[1];
+    const char* answer_path = files[2];
+    Result result;
+#ifndef EJUDGE  // ejudge reads the outcome from the exit code and standard error only
+    if (count >= 4) result = {files[3], count == 5};
+#endif
+
+    // The input is not needed and is not opened. The output is the contestant's: trouble with it
+    // is a presentation error. The answer is the judge's: trouble with it is a failure.
+    struct stat output_status = {}, answer_status = {};
+    const int output = open_readable_file(output_path, &output_status);
+    if (output < 0 && errno == ENOENT)
+        return quit(result, Outcome::presentation_error, "Output file not found: \"%s\"", output_path);
+    if (output < 0)
+        return quit(result, Outcome::presentation_error, "cannot open the output file %s: %s", output_path,
+                    strerror(errno));
+    const int answer = open_readable_file(answer_path, &answer_status);
+    if (answer < 0)
+        return quit(result, Outcome::fail, "cannot open the answer file %s: %s", answer_path, strerror(errno));
+    // The judge may name one file twice; another name for the answer's file is a link that a
+    // contestant left where its output was to be written.
+    if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status))
+        return quit(result, Outcome::presentation_error, "the output file %s is the answer file under another name: %s",
+                    output_path, same_file_reason);
 
     Places where;
     switch (compare_visible(output, answer, &where)) {
         case Comparison::same:
-            (void)fprintf(stderr, "ok %" PRIu64 " visible bytes match\n", where.out.visible);
-            return ok;
+            return quit(result, Outcome::ok, "%" PRIu64 " visible bytes match", where.out.visible);
         case Comparison::out_unreadable:
-            return fail("cannot read the output file ", output_path, strerror(where.out.error));
+            return quit(result, Outcome::presentation_error, "cannot read the output file %s: %s", output_path,
+                        strerror(where.out.error));
         case Comparison::ans_unreadable:
-            return fail("cannot read the answer file ", answer_path, strerror(where.ans.error));
+            return quit(result, Outcome::fail, "cannot read the answer file %s: %s", answer_path,
+                        strerror(where.ans.error));
         case Comparison::differ:
             break;
     }
     char position[512];
-    (void)fprintf(stderr, "wrong answer %s\n", describe_position(position, sizeof position, where));
-    return wrong_answer;
+    return quit(result, Outcome::wrong_answer, "%s", describe_position(position, sizeof position, where));
 }

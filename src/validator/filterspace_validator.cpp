@@ -1,85 +1,141 @@
 // Output validator of the problem package format (ICPC problem packages):
 //   filterspace_validator input_file answer_file feedback_dir [additional arguments] < team_output
 // Exit 42 when the team output's visible bytes are the answer's, 43 when they differ; any
-// trouble (a bad call, a file that cannot be opened or read) is a judge error, exit 1, never a
-// verdict. On a difference, judgemessage.txt in feedback_dir shows both files around the place,
-// and teammessage.txt tells the team where, without a byte of the answer.
+// trouble (a bad call, a feedback directory that cannot be used, a file that cannot be opened or
+// read) is a judge error, exit 1, never a verdict, with the reason on standard error and in
+// judgeerror.txt. judgemessage.txt and teammessage.txt are made afresh on every run; on a
+// difference the first shows both files around the place, the second tells the team where,
+// without a byte of the answer.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "compare.h"
 #include "excerpt.h"
+#include "fresh_file.h"
 #include "inputs.h"
 #include "position.h"
 
 namespace {
 
 constexpr int accepted = 42, wrong_answer = 43, judge_error = 1;
+constexpr char judge_message[] = "judgemessage.txt", team_message[] = "teammessage.txt",
+               judge_error_file[] = "judgeerror.txt";
 
-// feedback_dir/name, whether or not the directory ends with a slash.
-FILE* open_feedback(const char* feedback_dir, const char* name) {
-    char path[4096];
-    const size_t length = strlen(feedback_dir);
-    const char* slash = length > 0 && feedback_dir[length - 1] == '/' ? "" : "/";
-    if (snprintf(path, sizeof path, "%s%s%s", feedback_dir, slash, name) >= static_cast<int>(sizeof path))
-        return nullptr;
-    return fopen(path, "w");
+// The feedback directory and the two message files made afresh in it: -1 until they are.
+struct Feedback {
+    int dir = -1;
+    int judge = -1;
+    int team = -1;
+};
+
+bool write_text(int fd, const char* text) {
+    for (size_t left = strlen(text); left > 0;) {
+        const ssize_t put = write(fd, text, left);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        text += put;
+        left -= static_cast<size_t>(put);
+    }
+    return true;
 }
 
-bool close_feedback(FILE* file, bool written) { return fclose(file) == 0 && written; }
-
-// The reason on standard error, and in judgemessage.txt where the feedback directory is known.
-int fail(const char* feedback_dir, const char* what, const char* detail, const char* reason) {
-    (void)fprintf(stderr, "filterspace_validator: %s%s: %s\n", what, detail, reason);
-    if (feedback_dir != nullptr) {
-        if (FILE* judges = open_feedback(feedback_dir, "judgemessage.txt")) {
-            const bool written = fprintf(judges, "judge error: %s%s: %s\n", what, detail, reason) > 0;
-            (void)close_feedback(judges, written);
+// The reason on standard error, and in the feedback directory where it can be used: in
+// judgeerror.txt, which judges show to the jury, and in judgemessage.txt. Returns judge_error.
+__attribute__((format(printf, 2, 3))) int fail(const Feedback& feedback, const char* format, ...) {
+    char line[8192];
+    va_list arguments;
+    va_start(arguments, format);
+    (void)vsnprintf(line, sizeof line - 1, format, arguments);
+    va_end(arguments);
+    strcat(line, "\n");
+    (void)fprintf(stderr, "filterspace_validator: %s", line);
+    if (feedback.dir >= 0) {
+        if (const int error_file = make_afresh(feedback.dir, judge_error_file); error_file >= 0) {
+            (void)write_text(error_file, line);
+            close(error_file);
         }
     }
+    if (feedback.judge >= 0 && write_text(feedback.judge, "judge error: ")) (void)write_text(feedback.judge, line);
     return judge_error;
+}
+
+// Checked before anything is compared, whatever the verdict would be. Both message files are made
+// afresh, so that nothing planted under their names is opened or followed and no earlier run's
+// words are left; an earlier run's judge error goes too.
+bool open_feedback(const char* path, Feedback& feedback) {
+    if (path[0] == '\0') {
+        fail(feedback, "the feedback directory is an empty argument");
+        return false;
+    }
+    feedback.dir = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (feedback.dir < 0) {
+        fail(feedback, "cannot open the feedback directory %s: %s", path, strerror(errno));
+        return false;
+    }
+    (void)unlinkat(feedback.dir, judge_error_file, 0);
+    for (const auto& [fd, name] :
+         {std::pair{&feedback.judge, judge_message}, std::pair{&feedback.team, team_message}}) {
+        *fd = make_afresh(feedback.dir, name);
+        if (*fd < 0) {
+            fail(feedback, "cannot replace %s in the feedback directory %s: %s", name, path, strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+int report_difference(const Feedback& feedback, const char* answer_path, const Places& where) {
+    FILE* judges = fdopen(feedback.judge, "w");
+    bool written = judges != nullptr && print_difference(judges, "team output", answer_path, where);
+    written = judges != nullptr && fclose(judges) == 0 && written;
+    char position[512];
+    written = written &&
+              dprintf(feedback.team, "Wrong answer: %s.\n", describe_position(position, sizeof position, where)) > 0;
+    written = close(feedback.team) == 0 && written;
+    if (!written) {
+        const Feedback without_messages{feedback.dir};
+        return fail(without_messages, "cannot write to the feedback directory: %s", strerror(errno));
+    }
+    return wrong_answer;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    ignore_write_signals();
+    Feedback feedback;
     if (argc < 4)
-        return fail(nullptr, "usage: filterspace_validator input_file answer_file feedback_dir", "",
-                    "[additional arguments] < team_output");
+        return fail(feedback,
+                    "usage: filterspace_validator input_file answer_file feedback_dir [additional arguments] "
+                    "< team_output");
     // The input, and the additional arguments (flags of the default validator), have no use here.
     const char* answer_path = argv[2];
-    const char* feedback_dir = argv[3];
-    if (fcntl(STDIN_FILENO, F_GETFD) == -1) return fail(feedback_dir, "no team output", "", "standard input is closed");
-    const int answer = open_input(answer_path);
-    if (answer < 0) return fail(feedback_dir, "cannot open the answer file ", answer_path, strerror(errno));
-    if (same_file(STDIN_FILENO, answer))
-        return fail(feedback_dir, "the team output and the answer are one file, ", answer_path, same_file_reason);
+    // Told before anything is opened, which could take its number.
+    const bool team_output_given = fcntl(STDIN_FILENO, F_GETFD) != -1;
+    if (!open_feedback(argv[3], feedback)) return judge_error;
+    // The team output is whatever the judge put on standard input; checking the package, judges
+    // give the answer file itself there, which must be accepted.
+    if (!team_output_given) return fail(feedback, "no team output: standard input is closed");
+    struct stat answer_status = {};
+    const int answer = open_readable_file(answer_path, &answer_status);
+    if (answer < 0) return fail(feedback, "cannot open the answer file %s: %s", answer_path, strerror(errno));
 
     Places where;
     switch (compare_visible(STDIN_FILENO, answer, &where)) {
         case Comparison::same:
             return accepted;
         case Comparison::out_unreadable:
-            return fail(feedback_dir, "cannot read the team output", "", strerror(where.out.error));
+            return fail(feedback, "cannot read the team output: %s", strerror(where.out.error));
         case Comparison::ans_unreadable:
-            return fail(feedback_dir, "cannot read the answer file ", answer_path, strerror(where.ans.error));
+            return fail(feedback, "cannot read the answer file %s: %s", answer_path, strerror(where.ans.error));
         case Comparison::differ:
             break;
     }
-    FILE* judges = open_feedback(feedback_dir, "judgemessage.txt");
-    FILE* team = open_feedback(feedback_dir, "teammessage.txt");
-    bool written = judges != nullptr && team != nullptr;
-    if (written) {
-        char position[512];
-        written = print_difference(judges, "team output", answer_path, where) &&
-                  fprintf(team, "Wrong answer: %s.\n", describe_position(position, sizeof position, where)) > 0;
-    }
-    if (judges != nullptr) written = close_feedback(judges, written);
-    if (team != nullptr) written = close_feedback(team, written);
-    if (!written) return fail(nullptr, "cannot write to the feedback directory ", feedback_dir, strerror(errno));
-    return wrong_answer;
+    return report_difference(feedback, answer_path, where);
 }

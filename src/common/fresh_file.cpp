@@ -1,0 +1,60 @@
+#include "fresh_file.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+int above_standard(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return moved;
+}
+
+// Created exclusively: never a name that exists, never through a link. Without random bytes the
+// name is still unique to this process, and a name planted there only moves on to the next one.
+int create_private_file(int dir, const char* name, char* private_name, size_t size) {
+    for (unsigned attempt = 0; attempt < 8; ++attempt) {
+        uint64_t random = 0;
+        if (getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
+            random ^= uint64_t{static_cast<uint32_t>(getpid())} << 32 | attempt;
+        const int length = snprintf(private_name, size, "%s.%016llx", name, static_cast<unsigned long long>(random));
+        if (length < 0 || static_cast<size_t>(length) >= size) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const int fd = openat(dir, private_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return -1;
+        const int kept = above_standard(fd);
+        if (kept < 0) {
+            const int error = errno;
+            unlinkat(dir, private_name, 0);
+            errno = error;
+        }
+        return kept;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+}  // namespace
+
+int make_afresh(int dir, const char* name) {
+    char private_name[256];  // the entry's name and a suffix; small, to keep the stack in one page
+    const int fd = create_private_file(dir, name, private_name, sizeof private_name);
+    if (fd < 0 || renameat(dir, private_name, dir, name) == 0) return fd;
+    const int error = errno;
+    unlinkat(dir, private_name, 0);
+    close(fd);
+    errno = error;
+    return -1;
+}

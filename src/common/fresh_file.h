@@ -1,0 +1,12 @@
+// Files made afresh where others may write: the checker's record in /tmp, the output validator's
+// messages in the judge's feedback directory.
+#pragma once
+
+// Makes the entry name in the directory dir (a descriptor, or AT_FDCWD) afresh: a file of this
+// process's own, created exclusively under a random name beside it (name.XXXXXXXXXXXXXXXX), is
+// renamed over the entry. Whatever stood there (an earlier file, a symbolic link, a FIFO, a
+// device, another user's file) is replaced in one step without being opened or followed, and
+// nobody else holds a descriptor to the new file. Its mode is 0644 less the umask.
+// Returns its descriptor, never 0, 1 or 2 (they would receive what is meant for standard error),
+// or -1 with errno set, having removed the private file.
+int make_afresh(int dir, const char* name);

@@ -1,0 +1,676 @@
+// Conformance of the front-ends to their protocols, as the judges' own tools see them: each row
+// is one call, made in a scratch directory prepared the same way every time, and everything it
+// must leave (exit status, standard output, standard error, the bytes of the files it writes).
+// Every table runs against the built command and against the drop-ins compiled alone.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "run_checker.h"
+
+namespace {
+
+// The scratch directory every row starts from; paths in rows are relative to it.
+//   ans     the answer            right  its visible bytes, other blanks    wrong  one byte off
+//   link    a link to ans         dir    a directory                        fb     an empty directory
+constexpr char answer_text[] = "1 2\n3 4\n";
+constexpr char right_text[] = "12\r\n3\t4";
+constexpr char wrong_text[] = "1 2\n\n3 5\n";
+constexpr char right_message[] = "4 visible bytes match";
+constexpr char wrong_message[] =
+    "first difference at visible byte 4: line 3, column 3 of the output; line 2, column 3 of the answer";
+
+using Files = std::vector<std::pair<std::string, std::optional<std::string>>>;  // path: bytes, or absent
+
+struct Row {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+    Files files = {};
+    // Plants files and sets options before the call; checks what the table cannot say after it.
+    std::function<void(const std::string& dir, RunOptions&)> prepare = {};
+    std::function<void(const std::string& dir)> verify = {};
+    const char* stdin_path = nullptr;
+    bool needs_static = false;  // fault injection on descriptor 3, which a dynamic loader uses
+};
+
+struct Variant {
+    const char* name;
+    const char* path;  // empty when this build has no such program (a compiler missing)
+    bool is_static;
+};
+
+void PrintTo(const Variant& variant, std::ostream* os) { *os << variant.name; }
+
+std::string test_name(const testing::TestParamInfo<Variant>& info) { return info.param.name; }
+
+// The bytes of the file at path itself: a link, a FIFO or anything but a plain file there is
+// never followed or opened (a FIFO would block the test), and reads as what it is.
+std::optional<std::string> read_file(const std::string& path) {
+    struct stat st = {};
+    if (lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (!S_ISREG(st.st_mode)) return "(not a plain file)";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool is_regular_file(const std::string& path) {
+    struct stat st = {};
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void prepare_scratch(const ScratchDirectory& scratch) {
+    scratch.file("ans", answer_text);
+    scratch.file("right", right_text);
+    scratch.file("wrong", wrong_text);
+    const std::string& dir = scratch.path();
+    ASSERT_EQ(symlink("ans", (dir + "/link").c_str()), 0);
+    ASSERT_EQ(mkdir((dir + "/dir").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/fb").c_str(), 0755), 0);
+}
+
+// The commands are linked against musl, the drop-ins against glibc: one text for EIO.
+std::string same_words(std::string text) {
+    for (size_t at; (at = text.find("I/O error")) != std::string::npos;) text.replace(at, 9, "Input/output error");
+    return text;
+}
+
+void check_row(const Variant& variant, const Row& row) {
+    SCOPED_TRACE(row.what);
+    if (row.needs_static && !variant.is_static) return;
+    const ScratchDirectory scratch;
+    const std::string& dir = scratch.path();
+    ASSERT_FALSE(dir.empty());
+    prepare_scratch(scratch);
+    RunOptions options;
+    options.directory = dir;
+    options.timeout = std::chrono::seconds(10);
+    int input = -1;
+    if (row.stdin_path != nullptr) {
+        input = above_standard(open((dir + "/" + row.stdin_path).c_str(), O_RDONLY | O_CLOEXEC));
+        options.stdin_descriptor = input;
+    }
+    if (row.prepare) row.prepare(dir, options);
+    const int program = above_standard(open(variant.path, O_PATH | O_CLOEXEC));
+    ASSERT_GE(program, 0) << variant.path;
+    const CheckerRun run = run_program(variant.path, program, row.args, options);
+    close(program);
+    if (input >= 0) close(input);
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_TRUE(run.exited) << "ended by a signal";
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.out, row.out);
+    EXPECT_EQ(same_words(run.err), row.err);
+    for (const auto& [path, content] : row.files) {
+        const std::optional<std::string> written = read_file(dir + "/" + path);
+        EXPECT_EQ(written ? std::optional(same_words(*written)) : written, content) << path;
+    }
+    if (row.verify) row.verify(dir);
+}
+
+// A pipe whose reader is gone: writing to it raises SIGPIPE.
+int broken_pipe() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+    close(ends[0]);
+    return above_standard(ends[1]);
+}
+
+RunOptions& with_file_size_limit(RunOptions& options, rlim_t bytes) {
+    options.limits.emplace_back(RLIMIT_FSIZE, bytes);
+    return options;
+}
+
+class Protocol : public ::testing::TestWithParam<Variant> {
+protected:
+    void SetUp() override {
+        signal(SIGPIPE, SIG_IGN);
+        if (GetParam().path[0] == '\0') GTEST_SKIP() << GetParam().name << " is not built: its compiler is missing";
+    }
+    void check(const std::vector<Row>& rows) {
+        for (const Row& row : rows) check_row(GetParam(), row);
+    }
+};
+
+// ---- testlib: facts from testlib 0.9.45 and its checkers run side by side with this one.
+
+const std::string usage =
+    "usage: filterspace_testlib [--testset T] [--group G] input output answer [result_file [-appes]]";
+const std::string replaced_output =
+    "the output file link is the answer file under another name: an answer compared with itself is always right";
+
+// The exit codes are testlib's unless the drop-in is built for ejudge.
+std::vector<Row> testlib_rows(int wa, int pe, int fail) {
+    return {
+        {"right", {"in", "right", "ans"}, 0, "", "ok " + std::string(right_message) + "\n"},
+        {"wrong", {"in", "wrong", "ans"}, wa, "", "wrong answer " + std::string(wrong_message) + "\n"},
+        // The output is the contestant's: trouble with it is a presentation error, the output
+        // checked first.
+        {"missing output",
+         {"in", "missing", "ans"},
+         pe,
+         "",
+         "wrong output format Output file not found: \"missing\"\n"},
+        {"missing output and answer",
+         {"in", "missing", "missing"},
+         pe,
+         "",
+         "wrong output format Output file not found: \"missing\"\n"},
+        {"output a directory",
+         {"in", "dir", "ans"},
+         pe,
+         "",
+         "wrong output format cannot open the output file dir: Is a directory\n"},
+        {"output unreadable",
+         {"in", "/proc/self/mem", "ans"},
+         pe,
+         "",
+         "wrong output format cannot read the output file /proc/self/mem: Input/output error\n"},
+        {"output of unknown status",
+         {"in", "right", "ans"},
+         pe,
+         "",
+         "wrong output format cannot open the output file right: Input/output error\n",
+         {},
+         [](const std::string&, RunOptions& options) { fail_status_of(options, 3); },
+         {},
+         nullptr,
+         true},
+        // The answer is the judge's: trouble with it is a failure.
+        {"missing answer",
+         {"in", "right", "missing"},
+         fail,
+         "",
+         "FAIL cannot open the answer file missing: No such file or directory\n"},
+        {"answer a directory",
+         {"in", "right", "dir"},
+         fail,
+         "",
+         "FAIL cannot open the answer file dir: Is a directory\n"},
+        {"answer unreadable",
+         {"in", "right", "/proc/self/mem"},
+         fail,
+         "",
+         "FAIL cannot read the answer file /proc/self/mem: Input/output error\n"},
+        // A status that cannot be read never skips the check that the output is not the answer.
+        {"answer of unknown status",
+         {"in", "link", "ans"},
+         fail,
+         "",
+         "FAIL cannot open the answer file ans: Input/output error\n",
+         {},
+         [](const std::string&, RunOptions& options) { fail_status_of(options, 4); }},
+        // One path twice is the judge's call; another name is a link the contestant left.
+        {"one path twice", {"in", "ans", "ans"}, 0, "", "ok 4 visible bytes match\n"},
+        {"output a link to the answer", {"in", "link", "ans"}, pe, "", "wrong output format " + replaced_output + "\n"},
+        // --testset and --group with their values are set aside wherever they stand.
+        {"testset and group",
+         {"--testset", "1", "in", "--group", "g", "right", "--group", "", "ans"},
+         0,
+         "",
+         "ok " + std::string(right_message) + "\n"},
+        {"testset empty",
+         {"in", "right", "ans", "--testset", ""},
+         fail,
+         "",
+         "FAIL --testset needs a non-empty value; " + usage + "\n"},
+        {"testset last",
+         {"in", "right", "ans", "--testset"},
+         fail,
+         "",
+         "FAIL --testset needs a non-empty value; " + usage + "\n"},
+        {"group last", {"in", "right", "ans", "--group"}, fail, "", "FAIL --group needs a value; " + usage + "\n"},
+        {"two arguments", {"in", "right"}, fail, "", "FAIL too few arguments; " + usage + "\n"},
+        {"six arguments",
+         {"in", "right", "ans", "result", "-appes", "more"},
+         fail,
+         "",
+         "FAIL too many arguments; " + usage + "\n",
+         {{"result", std::nullopt}}},
+        {"fifth not -appes",
+         {"in", "right", "ans", "result", "-xml"},
+         fail,
+         "",
+         "FAIL the fifth argument must be -appes, not -xml; " + usage + "\n",
+         {{"result", std::nullopt}}},
+        // Neither a closed standard error nor a file-size limit kills the checker.
+        {"standard error a broken pipe",
+         {"in", "wrong", "ans"},
+         wa,
+         "",
+         "",
+         {},
+         [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); }},
+    };
+}
+
+std::vector<Row> result_file_rows() {
+    const std::string see_file = "\nSee file to check exit message\n";
+    const std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
+    return {
+        {"result file", {"in", "wrong", "ans", "result"}, 1, "", see_file, {{"result", wrong_message}}},
+        {"result file emptied first",
+         {"in", "right", "ans", "result"},
+         0,
+         "",
+         see_file,
+         {{"result", right_message}},
+         [](const std::string& dir, RunOptions&) {
+             std::ofstream(dir + "/result") << "an earlier, much longer message that must not show through";
+         }},
+        {"-appes",
+         {"in", "right", "ans", "result", "-appes"},
+         0,
+         "",
+         see_file,
+         {{"result", xml + "<result outcome = \"accepted\">" + right_message + "</result>\n"}}},
+        {"-APPES wrong",
+         {"in", "wrong", "ans", "result", "-APPES"},
+         1,
+         "",
+         see_file,
+         {{"result", xml + "<result outcome = \"wrong-answer\">" + wrong_message + "</result>\n"}}},
+        {"-appes escapes",
+         {"in", "a&b<\"c\">\x01", "ans", "result", "-appes"},
+         2,
+         "",
+         see_file,
+         {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
+                           "&quot;a&amp;b&lt;&quot;c&quot;&gt;.&quot;</result>\n"}}},
+        {"-appes fail",
+         {"in", "right", "missing", "result", "-appes"},
+         3,
+         "",
+         see_file,
+         {{"result", xml + "<result outcome = \"fail\">cannot open the answer file missing: No such file or "
+                           "directory</result>\n"}}},
+        {"result file unwritable",
+         {"in", "right", "ans", "nowhere/result"},
+         3,
+         "",
+         "FAIL Can not write to the result file\n"},
+        {"result file a FIFO without a reader",
+         {"in", "right", "ans", "fifo"},
+         3,
+         "",
+         "FAIL Can not write to the result file\n",
+         {},
+         [](const std::string& dir, RunOptions&) { ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0); }},
+        // The limit holds the captured standard error too: 64 bytes take its line, not the message.
+        {"result file over a file-size limit",
+         {"in", "wrong", "ans", "result"},
+         3,
+         "",
+         "FAIL Can not write to the result file\n",
+         {},
+         [](const std::string&, RunOptions& options) { with_file_size_limit(options, 64); }},
+    };
+}
+
+class Testlib : public Protocol {};
+
+TEST_P(Testlib, BehavesAsTestlib) {
+    check(testlib_rows(1, 2, 3));
+    check(result_file_rows());
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, Testlib,
+                         ::testing::Values(Variant{"command", TESTLIB_PATH, COMMANDS_STATIC},
+                                           Variant{"gxx_dropin", TESTLIB_GXX_DROPIN, false},
+                                           Variant{"clang_dropin", TESTLIB_CLANG_DROPIN, false}),
+                         test_name);
+
+// Built with -DEJUDGE: ejudge's exit codes, and the result file ignored.
+class TestlibEjudge : public Protocol {};
+
+TEST_P(TestlibEjudge, ExitCodesOfEjudgeAndNoResultFile) {
+    check(testlib_rows(5, 4, 6));
+    check({{"result file ignored",
+            {"in", "wrong", "ans", "result", "-appes"},
+            5,
+            "",
+            "wrong answer " + std::string(wrong_message) + "\n",
+            {{"result", std::nullopt}}}});
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, TestlibEjudge, ::testing::Values(Variant{"gxx_dropin", TESTLIB_EJUDGE_DROPIN, false}),
+                         test_name);
+
+// ---- Problem package output validator: facts from BAPCtools and problemtools.
+
+constexpr char team_wrong[] =
+    "Wrong answer: first difference at visible byte 4: line 3, column 3 of the output; line 2, column 3 of the "
+    "answer.\n";
+constexpr char judge_wrong[] =
+    "team output ans differ: visible byte 4\n"
+    "  team output:3:3: 3 5\n"
+    "                     ^\n"
+    "  ans:2:3: 3 4\n"
+    "             ^\n";
+const Files fresh_messages = {
+    {"fb/judgemessage.txt", ""}, {"fb/teammessage.txt", ""}, {"fb/judgeerror.txt", std::nullopt}};
+
+Files judge_error_files(const std::string& reason) {
+    return {{"fb/judgeerror.txt", reason + "\n"},
+            {"fb/judgemessage.txt", "judge error: " + reason + "\n"},
+            {"fb/teammessage.txt", ""}};
+}
+
+void plant(const std::string& dir, const std::string& what) {
+    if (what == "link") std::ofstream(dir + "/target") << "kept";
+    if (what == "dangling") mkdir((dir + "/elsewhere").c_str(), 0755);
+    if (what == "stale") std::ofstream(dir + "/fb/judgeerror.txt") << "an earlier run's judge error";
+    for (const char* name : {"judgemessage.txt", "teammessage.txt"}) {
+        const std::string path = dir + "/fb/" + name;
+        int made = 0;
+        if (what == "fifo") made = mkfifo(path.c_str(), 0600);
+        if (what == "link") made = symlink((dir + "/target").c_str(), path.c_str());
+        if (what == "dangling") made = symlink((dir + "/elsewhere/" + name).c_str(), path.c_str());
+        if (what == "stale") std::ofstream(path) << "an earlier run's words";
+        EXPECT_EQ(made, 0) << what << " " << name;
+    }
+}
+
+void expect_fresh_regular_files(const std::string& dir) {
+    for (const char* name : {"judgemessage.txt", "teammessage.txt"}) {
+        struct stat st = {};
+        EXPECT_EQ(lstat((dir + "/fb/" + name).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+        EXPECT_EQ(st.st_mode & 07777, 0644u) << name << ": never writable by others, whatever the umask";
+    }
+}
+
+std::vector<Row> validator_rows() {
+    const std::string prefix = "filterspace_validator: ";
+    auto planted = [](const char* what) {
+        return [what](const std::string& dir, RunOptions& options) {
+            plant(dir, what);
+            options.umask = 0;
+        };
+    };
+    return {
+        {"accepted",
+         {"in", "ans", "fb", "case_sensitive", "float_tolerance", "1e-6"},
+         42,
+         "",
+         "",
+         fresh_messages,
+         {},
+         {},
+         "right"},
+        // Judges check each .ans by validating it against itself.
+        {"answer validation", {"in", "ans", "fb"}, 42, "", "", fresh_messages, {}, {}, "ans"},
+        {"wrong",
+         {"in", "ans", "fb/"},
+         43,
+         "",
+         "",
+         {{"fb/judgemessage.txt", judge_wrong}, {"fb/teammessage.txt", team_wrong}},
+         {},
+         {},
+         "wrong"},
+        // Whatever stands under the messages' names is replaced, never opened or followed.
+        {"planted links",
+         {"in", "ans", "fb"},
+         42,
+         "",
+         "",
+         {{"target", "kept"}, {"elsewhere/judgemessage.txt", std::nullopt}},
+         planted("link"),
+         expect_fresh_regular_files,
+         "right"},
+        {"planted dangling links",
+         {"in", "ans", "fb"},
+         43,
+         "",
+         "",
+         {{"elsewhere/judgemessage.txt", std::nullopt},
+          {"elsewhere/teammessage.txt", std::nullopt},
+          {"fb/teammessage.txt", team_wrong}},
+         planted("dangling"),
+         expect_fresh_regular_files,
+         "wrong"},
+        {"planted FIFOs",
+         {"in", "ans", "fb"},
+         42,
+         "",
+         "",
+         fresh_messages,
+         planted("fifo"),
+         expect_fresh_regular_files,
+         "right"},
+        {"an earlier run's files", {"in", "ans", "fb"}, 42, "", "", fresh_messages, planted("stale"), {}, "right"},
+        // The feedback directory is checked first, whatever the verdict would be.
+        {"feedback an empty argument",
+         {"in", "ans", ""},
+         1,
+         "",
+         prefix + "the feedback directory is an empty argument\n",
+         {},
+         {},
+         [](const std::string&) { EXPECT_FALSE(is_regular_file("/judgemessage.txt")); },
+         "right"},
+        {"feedback missing",
+         {"in", "ans", "nofb"},
+         1,
+         "",
+         prefix + "cannot open the feedback directory nofb: No such file or directory\n",
+         {},
+         {},
+         {},
+         "right"},
+        {"feedback a file",
+         {"in", "ans", "ans"},
+         1,
+         "",
+         prefix + "cannot open the feedback directory ans: Not a directory\n",
+         {},
+         {},
+         {},
+         "right"},
+        {"message entry that cannot be replaced",
+         {"in", "ans", "fb"},
+         1,
+         "",
+         prefix + "cannot replace judgemessage.txt in the feedback directory fb: Is a directory\n",
+         {{"fb/judgeerror.txt", "cannot replace judgemessage.txt in the feedback directory fb: Is a directory\n"}},
+         [](const std::string& dir, RunOptions&) {
+             ASSERT_EQ(mkdir((dir + "/fb/judgemessage.txt").c_str(), 0755), 0);
+             std::ofstream(dir + "/fb/judgemessage.txt/kept") << "x";
+         },
+         {},
+         "right"},
+        // Judge errors: the reason on standard error, in judgeerror.txt and in judgemessage.txt.
+        {"missing answer",
+         {"in", "missing", "fb"},
+         1,
+         "",
+         prefix + "cannot open the answer file missing: No such file or directory\n",
+         judge_error_files("cannot open the answer file missing: No such file or directory"),
+         {},
+         {},
+         "right"},
+        {"answer unreadable",
+         {"in", "/proc/self/mem", "fb"},
+         1,
+         "",
+         prefix + "cannot read the answer file /proc/self/mem: Input/output error\n",
+         judge_error_files("cannot read the answer file /proc/self/mem: Input/output error"),
+         {},
+         {},
+         "right"},
+        {"answer of unknown status",
+         {"in", "ans", "fb"},
+         1,
+         "",
+         prefix + "cannot open the answer file ans: Input/output error\n",
+         judge_error_files("cannot open the answer file ans: Input/output error"),
+         // The feedback directory, its two messages, then the answer.
+         [](const std::string&, RunOptions& options) { fail_status_of(options, 6); },
+         {},
+         "right"},
+        {"standard input closed",
+         {"in", "ans", "fb"},
+         1,
+         "",
+         prefix + "no team output: standard input is closed\n",
+         judge_error_files("no team output: standard input is closed"),
+         [](const std::string&, RunOptions& options) { options.closed_descriptors = {0}; }},
+        {"standard input a directory",
+         {"in", "ans", "fb"},
+         1,
+         "",
+         prefix + "cannot read the team output: Is a directory\n",
+         judge_error_files("cannot read the team output: Is a directory"),
+         {},
+         {},
+         "dir"},
+        {"too few arguments",
+         {"in", "ans"},
+         1,
+         "",
+         prefix +
+             "usage: filterspace_validator input_file answer_file feedback_dir [additional arguments] < team_output\n",
+         {},
+         {},
+         {},
+         "right"},
+        // Neither a closed standard error nor a file-size limit kills the validator.
+        {"standard error a broken pipe",
+         {"in", "missing", "fb"},
+         1,
+         "",
+         "",
+         {},
+         [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); },
+         {},
+         "right"},
+        // 90 bytes take the reason, not the message with its excerpts.
+        {"messages over a file-size limit",
+         {"in", "ans", "fb"},
+         1,
+         "",
+         prefix + "cannot write to the feedback directory: File too large\n",
+         {{"fb/judgeerror.txt", "cannot write to the feedback directory: File too large\n"}},
+         [](const std::string&, RunOptions& options) { with_file_size_limit(options, 90); },
+         {},
+         "wrong"},
+    };
+}
+
+class Validator : public Protocol {};
+
+TEST_P(Validator, BehavesAsTheJudgesToolsExpect) { check(validator_rows()); }
+
+INSTANTIATE_TEST_SUITE_P(Builds, Validator,
+                         ::testing::Values(Variant{"command", VALIDATOR_PATH, COMMANDS_STATIC},
+                                           Variant{"gxx_dropin", VALIDATOR_GXX_DROPIN, false},
+                                           Variant{"clang_dropin", VALIDATOR_CLANG_DROPIN, false}),
+                         test_name);
+
+// ---- CMS: the first line of standard output and of standard error, then ADMIN_MESSAGE: lines.
+
+std::vector<Row> cms_rows() {
+    const std::string prefix = "filterspace_cms: ";
+    return {
+        {"right", {"in", "ans", "right"}, 0, "1.0\n", "translate:success\n"},
+        {"wrong",
+         {"in", "ans", "wrong", "sources"},
+         0,
+         "0.0\n",
+         "translate:wrong\nADMIN_MESSAGE: " + std::string(wrong_message) + "\n"},
+        {"one path twice", {"in", "ans", "ans"}, 0, "1.0\n", "translate:success\n"},
+        {"output a link to the answer",
+         {"in", "ans", "link"},
+         0,
+         "0.0\n",
+         "translate:wrong\nADMIN_MESSAGE: the contestant's output is the correct output's file under another name: an "
+         "answer compared with itself is always right\n"},
+        {"missing output",
+         {"in", "ans", "missing"},
+         1,
+         "",
+         prefix + "cannot open the contestant's output missing: No such file or directory\n"},
+        {"answer unreadable",
+         {"in", "/proc/self/mem", "right"},
+         1,
+         "",
+         prefix + "cannot read the correct output /proc/self/mem: Input/output error\n"},
+        {"answer of unknown status",
+         {"in", "ans", "link"},
+         1,
+         "",
+         prefix + "cannot open the correct output ans: Input/output error\n",
+         {},
+         [](const std::string&, RunOptions& options) { fail_status_of(options, 4); }},
+        {"too few arguments",
+         {"in", "ans"},
+         1,
+         "",
+         prefix + "usage: filterspace_cms input correct_output contestant_output\n"},
+        {"standard output a broken pipe",
+         {"in", "ans", "right"},
+         1,
+         "",
+         prefix + "cannot write the outcome: Broken pipe\n",
+         {},
+         [](const std::string&, RunOptions& options) { options.stdout_descriptor = broken_pipe(); }},
+        // The outcome cut short by the limit is a failure; the reason goes where no limit holds.
+        {"standard output over a file-size limit",
+         {"in", "ans", "right"},
+         1,
+         "",
+         "",
+         {},
+         [](const std::string& dir, RunOptions& options) {
+             options.stdout_descriptor =
+                 above_standard(open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+             options.stderr_descriptor = above_standard(open("/dev/null", O_WRONLY | O_CLOEXEC));
+             with_file_size_limit(options, 1);
+         }},
+    };
+}
+
+class Cms : public Protocol {};
+
+TEST_P(Cms, BehavesAsCmsReadsIt) { check(cms_rows()); }
+
+INSTANTIATE_TEST_SUITE_P(Builds, Cms, ::testing::Values(Variant{"command", CMS_PATH, COMMANDS_STATIC}), test_name);
+
+// Several judge workers call run at once on a fresh directory, before build ran: every one of
+// them must be judged, none may meet the executable while it is being written.
+TEST(ValidatorDirectory, ConcurrentRunsOnAFreshDirectory) {
+    const ScratchDirectory scratch;
+    const std::string& dir = scratch.path();
+    ASSERT_EQ(system(("cp -r " VALIDATOR_DIRECTORY " " + dir + "/validator").c_str()), 0);
+    scratch.file("ans", "1 2");
+    scratch.file("out", "12\n");
+    std::vector<std::thread> workers;
+    int statuses[4] = {};
+    for (int k = 0; k < 4; ++k) {
+        mkdir((dir + "/fb" + std::to_string(k)).c_str(), 0755);
+        workers.emplace_back([&, k] {
+            const std::string call = "sh " + dir + "/validator/run " + dir + "/in " + dir + "/ans " + dir + "/fb" +
+                                     std::to_string(k) + " < " + dir + "/out 2>/dev/null";
+            statuses[k] = WEXITSTATUS(system(call.c_str()));
+        });
+    }
+    for (auto& worker : workers) worker.join();
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(statuses[k], 42) << "worker " << k;
+}
+
+}  // namespace
