@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "run_checker.h"
 
@@ -317,12 +319,23 @@ TEST_F(Checker, RecordThatCannotBeReplacedIsRefused) {
     expect_refused("directory", within_seconds(5));
     rmdir(record_path);
 
-    // Another user's record in the sticky /tmp, the checker unprivileged.
+    // Another user's record in the sticky /tmp, the checker unprivileged: writable by all, and
+    // still neither written in place nor removed.
     write_file(record_path, "theirs\n");
+    ASSERT_EQ(chmod(record_path, 0666), 0);
     RunOptions unprivileged = within_seconds(5);
     unprivileged.user = nobody;
     expect_refused("another user's file, checker unprivileged", unprivileged);
     EXPECT_EQ(read_file(record_path), "theirs\n");
+    unlink(record_path);
+
+    // A FIFO without a reader bound onto the path cannot be replaced and must not block.
+    const std::string bound_fifo = fifo("bound");
+    write_file(record_path, "");
+    ASSERT_EQ(mount(bound_fifo.c_str(), record_path, nullptr, MS_BIND, nullptr), 0) << strerror(errno);
+    expect_refused("a FIFO bound onto the path", within_seconds(5));
+    umount2(record_path, MNT_DETACH);
+    unlink(record_path);
 
     ASSERT_EQ(mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
     expect_refused("read-only /tmp", within_seconds(5));
@@ -370,6 +383,79 @@ TEST_F(Checker, StaleVerdictNeverSurvivesTooFewDescriptors) {
     expect_failure(run, "Can not open " + out + "!\n", out_failure_record);
 }
 
+// Where the record cannot be made afresh (no descriptor or inode left, a rename refused, every
+// private name taken), the old entry is removed: a right verdict planted before a wrong output
+// never stands in for this run's. Nothing may reach the record through descriptor 2 either.
+TEST_F(Checker, StaleVerdictNeverStandsWhenTheRecordCannotBeMade) {
+    const std::string out = file("out", "1"), wrong = file("wrong", "2");
+    const auto expect_removed = [&](const char* what, const RunOptions& options, const std::string& diagnostic) {
+        write_file(record_path, right_record);
+        const auto run = judge(out, wrong, options);
+        expect_clean_exit(run, 0);
+        EXPECT_EQ(run.err, diagnostic) << what;
+        EXPECT_FALSE(exists(record_path)) << what << ": " << read_file(record_path).value_or("");
+        EXPECT_EQ(private_files_left(), "") << what;
+    };
+    RunOptions three = within_seconds(5);
+    three.limits = {{RLIMIT_NOFILE, 3}};
+    expect_removed("three descriptors, all open", three, record_diagnostic);
+    three.closed_descriptors = {2};  // the private file would take it, then the diagnostics
+    expect_removed("three descriptors, standard error closed", three, "");
+
+    RunOptions renames = within_seconds(5);
+    renames.failing_calls = {SYS_rename, SYS_renameat, SYS_renameat2};
+    expect_removed("rename refused", renames, record_diagnostic);
+
+    RunOptions all_names_taken = within_seconds(5);
+    all_names_taken.failing_calls = {SYS_getrandom};
+    all_names_taken.failing_errno = ENOSYS;
+    all_names_taken.as_pid_one = true;
+    for (int attempt = 0; attempt < 8; ++attempt)
+        write_file(std::string(record_path) + ".000000010000000" + std::to_string(attempt), "planted");
+    write_file(record_path, right_record);
+    const auto run = judge(out, wrong, all_names_taken);
+    expect_clean_exit(run, 0);
+    EXPECT_EQ(run.err, record_diagnostic);
+    EXPECT_FALSE(exists(record_path)) << "every private name planted";
+
+    // Last, /tmp out of inodes, filled by another user.
+    mount_tmp("size=1m,nr_inodes=64");
+    const std::string small_out = file("out", "1"), small_wrong = file("wrong", "2");
+    write_file(record_path, right_record);
+    for (int k = 0;; ++k) {
+        const int fd = open(("/tmp/filler" + std::to_string(k)).c_str(), O_WRONLY | O_CREAT, 0600);
+        if (fd < 0) break;
+        close(fd);
+    }
+    const auto starved = judge(small_out, small_wrong);
+    expect_clean_exit(starved, 0);
+    EXPECT_EQ(starved.err, record_diagnostic);
+    EXPECT_FALSE(exists(record_path)) << "no inode left";
+}
+
+// The private name is taken exclusively: one planted at the name the checker tries first (known
+// when random bytes fail and the checker is the first process of its PID namespace), and held
+// open, is passed over; the record is a new file.
+TEST_F(Checker, PlantedPrivateNameIsNeverTheRecord) {
+    const std::string first_name = std::string(record_path) + ".0000000100000000";
+    write_file(first_name, "planted");
+    const int held = open(first_name.c_str(), O_RDWR);
+    ASSERT_GE(held, 0);
+    RunOptions options = within_seconds(5);
+    options.failing_calls = {SYS_getrandom};
+    options.failing_errno = ENOSYS;
+    options.as_pid_one = true;
+    const auto run = judge(file("out", "1"), file("wrong", "2"), options);
+    expect_clean_exit(run, 0);
+    struct stat record = {}, planted = {};
+    ASSERT_EQ(stat(record_path, &record), 0);
+    ASSERT_EQ(fstat(held, &planted), 0);
+    EXPECT_NE(record.st_ino, planted.st_ino);
+    ASSERT_EQ(pwrite(held, right_record, strlen(right_record), 0), static_cast<ssize_t>(strlen(right_record)));
+    close(held);
+    EXPECT_EQ(read_file(record_path), wrong_record);
+}
+
 TEST_F(Checker, RecordThatCannotBeWrittenIsReported) {
     mount_tmp("size=16k");
     const std::string right_out = file("out", "1"), right_ans = file("ans", "1"), wrong_ans = file("wrong", "2");
@@ -415,6 +501,75 @@ TEST_F(Checker, PipeIsJudgedAsItsBytesArrive) {
     close(writer);
     expect_clean_exit(run, 0);
     EXPECT_EQ(read_file(record_path), wrong_record);
+}
+
+// A FIFO output opened before its writer comes: the checker waits for the writer (an output
+// opened without waiting would read as empty).
+TEST_F(Checker, FifoOutputWaitsForItsWriter) {
+    const std::string out = fifo("out");
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const int fd = open(out.c_str(), O_WRONLY);
+        EXPECT_EQ(write(fd, "1 2", 3), 3);
+        close(fd);
+    });
+    const auto run = judge(out, file("ans", "12"), within_seconds(5));
+    writer.join();
+    expect_clean_exit(run, 1);
+    EXPECT_EQ(read_file(record_path), right_record);
+}
+
+// On a processor without AVX (emulated), inputs past the probe's threshold are compared with the
+// scalar kernels: a vector set chosen there would die of an illegal instruction.
+TEST_F(Checker, ProcessorWithoutVectorSetsFallsBackToScalar) {
+#ifdef CHECKER_EMULATOR
+    GTEST_SKIP() << "the checker under test is already emulated";
+#else
+    if (QEMU_X86_64[0] == '\0') GTEST_SKIP() << "needs qemu-x86_64 (apt-get install qemu-user)";
+    static const int checker = above_standard(open(CHECKER_PATH, O_RDONLY | O_CLOEXEC));
+    static const int emulator = above_standard(open(QEMU_X86_64, O_PATH | O_CLOEXEC));
+    ASSERT_GE(checker, 0);
+    std::string out, ans;
+    for (int line = 0; out.size() < (64 << 10); ++line) {
+        out += std::to_string(line) + " \n";
+        ans += std::to_string(line) + "\r\n";
+    }
+    const std::string out_path = file("out", out), ans_path = file("ans", ans);
+    out[out.size() - 4] = 'x';
+    const std::string wrong_path = file("wrong", out);
+    RunOptions options = within_seconds(60);
+    options.inherited = checker;
+    const std::string program = "/proc/self/fd/" + std::to_string(checker);
+    auto run =
+        run_program(QEMU_X86_64, emulator, {"-cpu", "Nehalem", program, missing("in"), out_path, ans_path}, options);
+    expect_clean_exit(run, 1);
+    EXPECT_EQ(read_file(record_path), right_record) << run.err;
+    run =
+        run_program(QEMU_X86_64, emulator, {"-cpu", "Nehalem", program, missing("in"), wrong_path, ans_path}, options);
+    expect_clean_exit(run, 0);
+    EXPECT_EQ(read_file(record_path), wrong_record) << run.err;
+#endif
+}
+
+// One file is known by its device and its inode together: two files on two file systems may
+// share an inode number.
+TEST_F(Checker, SameInodeOnAnotherDeviceIsAnotherFile) {
+    std::string paths[2];
+    ino_t inodes[2] = {};
+    for (int k = 0; k < 2; ++k) {
+        const std::string mount_point = scratch + "/fs" + std::to_string(k);
+        ASSERT_EQ(mkdir(mount_point.c_str(), 0755), 0);
+        ASSERT_EQ(mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=1m"), 0) << strerror(errno);
+        paths[k] = mount_point + "/file";
+        write_file(paths[k], "same 1");
+        struct stat st = {};
+        ASSERT_EQ(stat(paths[k].c_str(), &st), 0);
+        inodes[k] = st.st_ino;
+    }
+    if (inodes[0] != inodes[1]) GTEST_SKIP() << "this kernel numbers tmpfs inodes across mounts";
+    const auto run = judge(paths[0], paths[1]);
+    expect_clean_exit(run, 1);
+    EXPECT_EQ(read_file(record_path), right_record);
 }
 
 // The answer compared with itself is always right: an output that is the answer, by a link or

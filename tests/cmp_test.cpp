@@ -77,6 +77,38 @@ TEST_F(Cmp, StatusSameDifferTrouble) {
     }
 }
 
+// Trouble names the file it came from and says why, whichever side it is on; the quiet options
+// print nothing on a difference.
+TEST_F(Cmp, TroubleNamesItsFileAndItsReason) {
+    const std::string one = file("one", "1"), other = file("other", "2");
+    const std::string missing = dir + "/missing";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{missing, one}, 2, "filterspace_cmp: " + missing + ": No such file or directory\n"},
+        {{one, missing}, 2, "filterspace_cmp: " + missing + ": No such file or directory\n"},
+        {{dir, one}, 2, "filterspace_cmp: " + dir + ": Is a directory\n"},
+        {{one, dir}, 2, "filterspace_cmp: " + dir + ": Is a directory\n"},
+        {{"/proc/self/mem", one}, 2, "filterspace_cmp: /proc/self/mem: Input/output error\n"},
+        {{one, "/proc/self/mem"}, 2, "filterspace_cmp: /proc/self/mem: Input/output error\n"},
+        {{"-s", one, other}, 1, ""},
+        {{"--silent", one, other}, 1, ""},
+        {{"--quiet", one, other}, 1, ""},
+    };
+    for (const auto& c : cases) {
+        const CheckerRun run = cmp(c.args);
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, "");
+        std::string err = run.err;  // musl's words for EIO, where the command is linked with it
+        if (const size_t at = err.find("I/O error"); at != std::string::npos) err.replace(at, 9, "Input/output error");
+        EXPECT_EQ(err, c.err);
+    }
+}
+
 TEST_F(Cmp, PlaceInEachFile) {
     // In the first byte.
     EXPECT_EQ(report("x1", "y1"),

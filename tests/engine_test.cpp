@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <future>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -94,14 +95,18 @@ protected:
     }
 
     // Where the sides stopped: the same visible bytes before the places, and there the first
-    // differing visible bytes or the ends; lines counted as in the prefixes.
-    void expect_places(const std::string& out, const std::string& ans, Comparison want) {
+    // differing visible bytes or the ends; lines counted as in the prefixes. The answer is read
+    // whole, or through a pipe in small pieces, many of them to one chunk of the output.
+    void expect_places(const std::string& out, const std::string& ans, Comparison want, bool ans_in_pieces = false) {
         const int out_fd = memory_file(out);
-        const int ans_fd = memory_file(ans);
+        std::optional<PipeFeed> feed;
+        if (ans_in_pieces) feed.emplace(ans, [rng = std::mt19937(5)]() mutable { return 1 + rng() % 700; });
+        const int ans_fd = ans_in_pieces ? feed->fd() : memory_file(ans);
         Places where;
         ASSERT_EQ(compare_visible_with(out_fd, ans_fd, GetParam(), &where), want);
+        EXPECT_STREQ(where.kernel_set, GetParam().name);
         close(out_fd);
-        close(ans_fd);
+        if (!ans_in_pieces) close(ans_fd);
         ASSERT_LE(where.out.offset, out.size());
         ASSERT_LE(where.ans.offset, ans.size());
         const std::string out_before = out.substr(0, where.out.offset), ans_before = ans.substr(0, where.ans.offset);
@@ -301,6 +306,23 @@ TEST_P(Engine, InterruptedReadIsRetried) {
     sigaction(SIGALRM, &previous, nullptr);
 }
 
+// Far into the files, with a difference in invisible bytes on every line (where the vector sets
+// compact both sides) and the answer arriving in pieces, each place counted from its own side's
+// reads.
+TEST_P(Engine, PlacesFarInWithTheAnswerInPieces) {
+    std::mt19937 rng(11);
+    const std::string out = numbers(rng, 200 << 10, {" ", "\n"});
+    std::string ans;
+    for (char c : out) ans += c == '\n' ? "\r\n" : std::string(1, c);
+    expect_places(out, ans, Comparison::same, true);
+    for (const size_t at : {size_t{150} << 10, out.size() - 3}) {
+        std::string wrong = out;
+        wrong[wrong.find_first_of("0123456789", at)] = 'x';
+        expect_places(wrong, ans, Comparison::differ, true);
+        expect_places(out.substr(0, at), ans, Comparison::differ, true);  // the output ends early
+    }
+}
+
 TEST_P(Engine, DifferenceIsReportedWithoutWaitingForTheEnd) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
@@ -328,6 +350,20 @@ TEST(EngineOwnChoice, AgreesWithTheRuleAcrossTheProbe) {
         PipeFeed out_feed(out, [pieces = std::mt19937(round)]() mutable { return pieces() % 3000; });
         PipeFeed ans_feed(ans, [pieces = std::mt19937(~round)]() mutable { return pieces() % 3000; });
         EXPECT_EQ(compare_visible(out_feed.fd(), ans_feed.fd()), expected(out, ans)) << round;
+    }
+}
+
+// The scalar set below the probe's threshold, the processor's best set once the inputs pass it.
+TEST(EngineOwnChoice, ScalarUntilTheProbeThenTheBestSet) {
+    std::mt19937 rng(3);
+    for (const size_t size : {size_t{100}, probe_after / 2 - 64, probe_after}) {
+        const std::string text = numbers(rng, size, {" ", "\n"});
+        const int out = memory_file(text), ans = memory_file(text);
+        Places where;
+        EXPECT_EQ(compare_visible(out, ans, &where), Comparison::same);
+        EXPECT_STREQ(where.kernel_set, size < probe_after / 2 ? "scalar" : best_kernel_set().name) << size;
+        close(out);
+        close(ans);
     }
 }
 

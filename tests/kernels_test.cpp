@@ -229,6 +229,43 @@ TEST_P(Kernel, RandomInputs) {
 
 INSTANTIATE_TEST_SUITE_P(Kernels, Kernel, ::testing::ValuesIn(tested_kernel_sets()), kernel_set_name);
 
+bool supported_here() { return true; }
+bool not_supported_here() { return false; }
+
+// The choice among sets whose support is made up, listed from the slowest to the fastest: the
+// fastest supported one wins, and the first, the reference, where none is.
+TEST(KernelChoice, FastestSupportedSetElseTheReference) {
+    const auto set = [](const char* name, bool supported) {
+        KernelSet made = all_kernel_sets().front();
+        made.name = name;
+        made.supported = supported ? supported_here : not_supported_here;
+        return made;
+    };
+    struct Case {
+        std::vector<KernelSet> sets;
+        const char* chosen;
+    };
+    const Case cases[] = {
+        {{set("reference", true), set("wide", true), set("wider", true)}, "wider"},
+        {{set("reference", true), set("wide", true), set("wider", false)}, "wide"},
+        {{set("reference", true), set("wide", false), set("wider", true), set("widest", false)}, "wider"},
+        {{set("reference", true), set("wide", false), set("wider", false)}, "reference"},
+        // The reference is chosen where nothing else runs, whatever it says of itself.
+        {{set("reference", false), set("wide", false)}, "reference"},
+        {{set("reference", true)}, "reference"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(choose_kernel_set(c.sets).name, c.chosen) << c.chosen;
+}
+
+#if defined(__x86_64__)
+// What this processor's CPUID and XGETBV words allow is what the engine chooses: a choice that
+// nothing checks can silently fall back to the slowest code.
+TEST(KernelChoice, BestSetIsWhatTheProcessorAllows) {
+    const X86Support here = x86_support(read_x86_words());
+    EXPECT_STREQ(best_kernel_set().name, here.avx512 ? "avx512" : here.avx2 ? "avx2" : "scalar");
+}
+#endif
+
 #if defined(__x86_64__)
 // Which sets the CPUID and XGETBV words allow, for processors this one is not: a check dropped
 // here would pass every test on a machine that has everything and die with an illegal
@@ -256,6 +293,7 @@ TEST(X86Features, TableOfProcessors) {
         {"AVX2 without BMI1", {13, leaf1, 1u << 5, 0, 0x07}, false, false},
         {"AVX2 without POPCNT", {13, osxsave | avx, avx2_bmi | avx512_f_bw, vbmi2, 0xE7}, false, false},
         {"no leaf 7: its words are another leaf's", {6, leaf1, avx2_bmi | avx512_f_bw, vbmi2, 0xE7}, false, false},
+        {"highest leaf exactly 7", {7, leaf1, avx2_bmi | avx512_f_bw, vbmi2, 0xE7}, true, true},
         {"no AVX at all", {13, popcnt, 0, 0, 0}, false, false},
     };
     for (const auto& c : cases) {

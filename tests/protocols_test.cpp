@@ -4,10 +4,14 @@
 // Every table runs against the built command and against the drop-ins compiled alone.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -593,6 +597,24 @@ std::vector<Row> cms_rows() {
          0,
          "0.0\n",
          "translate:wrong\nADMIN_MESSAGE: " + std::string(wrong_message) + "\n"},
+        // The whole place, each side's line and column where it is: an output that ends early
+        // (line 2, column 2) and one that goes on (line 1, column 9) against the answer's.
+        {"output ends early",
+         {"in", "ans", "short"},
+         0,
+         "0.0\n",
+         "translate:wrong\nADMIN_MESSAGE: the output ended after 3 visible bytes, at line 2, column 2; the answer goes "
+         "on at line 2, column 3\n",
+         {},
+         [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/short") << "1 2\n3"; }},
+        {"output goes on",
+         {"in", "ans", "long"},
+         0,
+         "0.0\n",
+         "translate:wrong\nADMIN_MESSAGE: the output goes on past the answer's 4 visible bytes, at line 1, column 9; "
+         "the answer ended at line 3, column 1\n",
+         {},
+         [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/long") << "1 2 3 4 5"; }},
         {"one path twice", {"in", "ans", "ans"}, 0, "1.0\n", "translate:success\n"},
         {"output a link to the answer",
          {"in", "ans", "link"},
@@ -650,6 +672,40 @@ class Cms : public Protocol {};
 TEST_P(Cms, BehavesAsCmsReadsIt) { check(cms_rows()); }
 
 INSTANTIATE_TEST_SUITE_P(Builds, Cms, ::testing::Values(Variant{"command", CMS_PATH, COMMANDS_STATIC}), test_name);
+
+// One file is known by its device and its inode together: an output and an answer on two file
+// systems that number their inodes alike are two files, judged as usual.
+TEST(FrontEnds, SameInodeOnAnotherDeviceIsAnotherFile) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "needs root and a private mount namespace (unshare -m): " << strerror(errno);
+    const ScratchDirectory scratch;
+    std::string paths[2];
+    ino_t inodes[2] = {};
+    for (int k = 0; k < 2; ++k) {
+        const std::string mount_point = scratch.path() + "/fs" + std::to_string(k);
+        ASSERT_EQ(mkdir(mount_point.c_str(), 0755), 0);
+        ASSERT_EQ(mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=1m"), 0) << strerror(errno);
+        paths[k] = mount_point + "/file";
+        std::ofstream(paths[k]) << "same 1";
+        struct stat st = {};
+        ASSERT_EQ(stat(paths[k].c_str(), &st), 0);
+        inodes[k] = st.st_ino;
+    }
+    if (inodes[0] == inodes[1]) {
+        for (const char* testlib : {TESTLIB_PATH, TESTLIB_GXX_DROPIN}) {
+            const int program = above_standard(open(testlib, O_PATH | O_CLOEXEC));
+            const CheckerRun run = run_program(testlib, program, {"in", paths[0], paths[1]});
+            close(program);
+            EXPECT_EQ(run.status, 0) << testlib << ": " << run.err;
+        }
+        const int cms = above_standard(open(CMS_PATH, O_PATH | O_CLOEXEC));
+        const CheckerRun run = run_program(CMS_PATH, cms, {"in", paths[1], paths[0]});
+        close(cms);
+        EXPECT_EQ(run.out, "1.0\n") << run.err;
+    }
+    for (int k = 0; k < 2; ++k) umount2((scratch.path() + "/fs" + std::to_string(k)).c_str(), MNT_DETACH);
+    if (inodes[0] != inodes[1]) GTEST_SKIP() << "this kernel numbers tmpfs inodes across mounts";
+}
 
 // Several judge workers call run at once on a fresh directory, before build ran: every one of
 // them must be judged, none may meet the executable while it is being written.

@@ -6,6 +6,7 @@
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -48,6 +49,7 @@ struct RunOptions {
     int inherited = -1;                          // a descriptor the program keeps across exec
     // System calls made to fail in the program with failing_errno, only where their first
     // argument is failing_descriptor when that is not -1 (fault injection with seccomp).
+    bool as_pid_one = false;  // the first process of a PID namespace of its own: getpid() is 1
     std::vector<long> failing_calls;
     int failing_descriptor = -1;
     int failing_errno = EIO;
@@ -159,6 +161,17 @@ inline CheckerRun run_program(const char* path, int program_fd, const std::vecto
 
     const pid_t child = fork();
     if (child == 0) {
+        if (options.as_pid_one) {
+            if (unshare(CLONE_NEWPID) != 0) _exit(125);
+            const pid_t inner = fork();
+            if (inner < 0) _exit(125);
+            if (inner > 0) {
+                int inner_status = 0;
+                waitpid(inner, &inner_status, 0);
+                _exit(WIFEXITED(inner_status) ? WEXITSTATUS(inner_status) : 125);
+            }
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // killed with its parent on a time-out
+        }
         if (options.stdin_descriptor) dup2(*options.stdin_descriptor, 0);
         dup2(options.stdout_descriptor.value_or(out_capture), 1);
         dup2(options.stderr_descriptor.value_or(err_capture), 2);

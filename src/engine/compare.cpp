@@ -191,8 +191,9 @@ Step advance(Side& out, Side& ans, const KernelSet& kernels, Mode& mode) {
     return resync(out, ans, kernels);
 }
 
-// kernels: the set to use, or null to choose it as the inputs show their size.
-Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels) {
+// kernels: the set to use, or null to choose it as the inputs show their size; active is left at
+// the set that made the last step.
+Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const KernelSet*& active_set) {
     const KernelSet& scalar = all_kernel_sets().front();
     Mode mode = Mode::advancing;
     for (;;) {
@@ -200,6 +201,7 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels) {
         const bool both_have_data = out.has_data() && ans.has_data();
         if (kernels == nullptr && out.read_total + ans.read_total > probe_after) kernels = &best_kernel_set();
         const KernelSet& active = kernels != nullptr ? *kernels : scalar;
+        active_set = &active;
         Step step = after_failure(out, ans);
         if (step == Step::go_on) {
             if (both_have_data) {
@@ -226,10 +228,12 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels) {
 Comparison compare_telling(int out_fd, int ans_fd, const KernelSet* kernels, Places* where) {
     Side out{out_fd, out_block, where != nullptr ? &where->out : nullptr};
     Side ans{ans_fd, ans_block, where != nullptr ? &where->ans : nullptr};
-    const Comparison result = compare_sides(out, ans, kernels);
+    const KernelSet* active = nullptr;
+    const Comparison result = compare_sides(out, ans, kernels, active);
     if (where != nullptr) {
         out.tell_place();
         ans.tell_place();
+        where->kernel_set = active->name;
     }
     return result;
 }

@@ -39,6 +39,7 @@ struct Place {
 
 struct Places {
     Place out, ans;
+    const char* kernel_set = nullptr;  // the name of the kernel set that made the last step
 };
 
 // Reads each descriptor in blocks, as its bytes arrive, and stops at the first difference.

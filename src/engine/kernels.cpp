@@ -34,15 +34,16 @@ constexpr KernelSet kernel_sets[] = {
 
 std::span<const KernelSet> all_kernel_sets() { return kernel_sets; }
 
+const KernelSet& choose_kernel_set(std::span<const KernelSet> sets) {
+    size_t i = sets.size() - 1;
+    while (i > 0 && !sets[i].supported()) --i;
+    return sets[i];
+}
+
 const KernelSet& best_kernel_set() {
     // Chosen once. The engine runs on one thread, so a plain pointer does, without the guard
     // (and the exception support it pulls in) of a static initialised on first use.
     static const KernelSet* best = nullptr;
-    if (best == nullptr) {
-        // Later entries are faster; the first supported one from the end wins.
-        size_t i = std::size(kernel_sets) - 1;
-        while (i > 0 && !kernel_sets[i].supported()) --i;
-        best = &kernel_sets[i];
-    }
+    if (best == nullptr) best = &choose_kernel_set(kernel_sets);
     return *best;
 }

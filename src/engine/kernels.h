@@ -55,5 +55,8 @@ struct KernelSet {
 
 // Every set built into this binary, the scalar reference first.
 std::span<const KernelSet> all_kernel_sets();
-// The fastest supported set, chosen on first use and kept.
+// The choice among sets listed from the slowest to the fastest, the first one the reference
+// that runs everywhere: the fastest supported one, else the first.
+const KernelSet& choose_kernel_set(std::span<const KernelSet> sets);
+// The choice among all_kernel_sets(), made on first use and kept.
 const KernelSet& best_kernel_set();
