@@ -10,6 +10,8 @@ missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a
 
     bench/run_benchmark.py            256 MiB per side, the figures of the README
     bench/run_benchmark.py --smoke    small inputs, one round, no bounds: checks that it runs
+    bench/run_benchmark.py --baseline OTHER/build/bench
+                                      this build against another checkout's, in the same rounds
 """
 import argparse
 import os
@@ -33,7 +35,6 @@ DENSE_PAIRS = ["crlf", "blanks", "short"]  # where resync and compaction compete
 FLOOR_BOUND = {"same": 1.10}  # checker over the read floor; 1.25 for every other pair
 FLOOR_BOUND_DEFAULT = 1.25
 NARROWER_SLACK = 1.05  # the chosen set may be at most 5% slower than a narrower one
-SET_ORDER = ["scalar", "avx2", "avx512"]  # narrow to wide
 CALL_BOUND = 1.5  # a call on tiny files over a static musl program that does nothing
 NEVER, ALWAYS = 0, 1 << 40  # crossovers: never compact, compact after every difference
 
@@ -107,107 +108,145 @@ class Report:
         return f"{shown} ({'<=' if at_most else '>='} {bound:g}{'' if ok else ' MISSED'})"
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--mib", type=int, default=256, help="size of each side of a pair (default 256)")
-    parser.add_argument("--rounds", type=int, default=7, help="interleaved runs per figure (default 7)")
-    parser.add_argument("--smoke", action="store_true", help="small inputs, one round, bounds not enforced")
-    parser.add_argument("--build-dir", default=str(ROOT / "build" / "bench"))
-    args = parser.parse_args()
-    if args.smoke:
-        args.mib, args.rounds = 2, 1
-    report = Report(enforce=not args.smoke)
+class Bench:
+    """What every table needs: the built tools, the inputs and the rounds."""
 
-    build_dir = Path(args.build_dir)
-    build(build_dir)
-    tools = build_dir / "bench"
-    checker, driver, floor = build_dir / "filterspace_e", tools / "engine_driver", tools / "read_floor"
-    spawn_loop = tools / "spawn_loop"
-    data = build_dir / "data"
+    def __init__(self, args, build_dir):
+        self.args = args
+        self.rounds = args.rounds
+        tools = build_dir / "bench"
+        self.tools = tools
+        self.checker, self.driver, self.floor = build_dir / "filterspace_e", tools / "engine_driver", tools / "read_floor"
+        self.spawn_loop = tools / "spawn_loop"
+        self.data = build_dir / "data"
+        self.best = subprocess.run([self.driver, "--best"], capture_output=True, text=True, check=True).stdout.strip()
+        built = subprocess.run([self.driver, "--sets"], capture_output=True, text=True, check=True).stdout.split()
+        # Every set built into the engine that this processor runs, narrow to wide.
+        self.sets = [name for name in built if run([self.driver, name, self.data / "ten", self.data / "ten"]) == 1]
+
+    def medians(self, commands, rounds=None, calls=1, warm=()):
+        return medians(self.spawn_loop, commands, rounds or self.rounds, calls, warm)
+
+
+def make_inputs(bench_tools, data, mib):
     data.mkdir(exist_ok=True)
     stamp = data / "generated-mib"
-    if not stamp.exists() or stamp.read_text() != f"{args.mib} short crlf":
-        subprocess.run([tools / "make_inputs", data, str(args.mib)], check=True)
-        stamp.write_text(f"{args.mib} short crlf")
+    if not stamp.exists() or stamp.read_text() != f"{mib} short crlf":
+        subprocess.run([bench_tools / "make_inputs", data, str(mib)], check=True)
+        stamp.write_text(f"{mib} short crlf")
     big, big_first = data / "big", data / "big_first"
     if not big.exists() or big.stat().st_size != 4 * (data / "ten").stat().st_size:
         concatenate(big, [data / "ten"] * 4)
         concatenate(big_first, [data / "first"] + [data / "ten"] * 3)
     os.sync()  # so that writing the inputs back to disk does not slow the runs down
-    best = subprocess.run([driver, "--best"], capture_output=True, text=True, check=True).stdout.strip()
-    sets = [name for name in SET_ORDER if run([driver, name, data / "ten", data / "ten"]) == 1]
-    narrower = sets[:sets.index(best)]
 
-    if args.smoke:
-        print("Smoke run: inputs too small for the figures to mean anything; bounds not enforced.")
-    print(f"Machine: {processor()}, {os.cpu_count()} cores; kernel sets here: {', '.join(sets)}; the checker "
-          f"chooses {best}; commands linked with {'musl' if musl_available() else 'glibc'}; {args.mib} MiB per "
-          f"side; medians of {args.rounds} interleaved runs; {time.strftime('%Y-%m-%d')}")
-    print()
-    run(["cat"] + [data / name for name, _ in PAIRS] + [data / "ten", data / "first"])  # warm the cache
 
+def pairs_table(b, report):
+    """Each pair against the read floor and cat; returns cmp's time over the checker's on `same`."""
+    narrower = b.sets[:b.sets.index(b.best)]
     print("Each pair against `ten`, wall time over the read floor (and over `cat`); the bounds hold the "
           "checker, which uses the chosen set; the other sets are shown, not bounded.")
     print()
-    print("| pair | floor s | cat / floor | checker / floor | " + " | ".join(f"{k} / floor" for k in sets)
+    print("| pair | floor s | cat / floor | checker / floor | " + " | ".join(f"{k} / floor" for k in b.sets)
           + " | checker / cat |")
-    print("|---|---|---|---|" + "---|" * len(sets) + "---|")
-    checker_times = {}
+    print("|---|---|---|---|" + "---|" * len(b.sets) + "---|")
+    cmp_over_checker = None
     for pair, what in PAIRS:
-        out, ans = data / pair, data / "ten"
-        commands = {"floor": [floor, out, ans], "cat": ["cat", out, ans], "checker": [checker, "/dev/null", out, ans]}
-        commands.update({k: [driver, k, out, ans] for k in sets})
+        out, ans = b.data / pair, b.data / "ten"
+        commands = {"floor": [b.floor, out, ans], "cat": ["cat", out, ans], "checker": [b.checker, "/dev/null", out, ans]}
+        commands.update({k: [b.driver, k, out, ans] for k in b.sets})
         if pair == "same":
             commands["cmp"] = ["cmp", out, ans]
-        times = medians(spawn_loop, commands, args.rounds, warm=(out, ans))
-        checker_times[pair] = times["checker"]
+        times = b.medians(commands, warm=(out, ans))
         ratio = {name: value / times["floor"] for name, value in times.items()}
         checker_cell = report.check(f"{pair}: checker / floor", ratio["checker"],
                                     FLOOR_BOUND.get(pair, FLOOR_BOUND_DEFAULT))
         for k in narrower:  # the chosen set must not lose to a narrower one
-            report.check(f"{pair}: {best} over {k}", times[best] / times[k], NARROWER_SLACK)
-        set_cells = [f"{ratio[k]:.3f}{' (chosen)' if k == best else ''}" for k in sets]
+            report.check(f"{pair}: {b.best} over {k}", times[b.best] / times[k], NARROWER_SLACK)
+        set_cells = [f"{ratio[k]:.3f}{' (chosen)' if k == b.best else ''}" for k in b.sets]
         print(f"| {pair}: {what} | {times['floor']:.3f} | {ratio['cat']:.3f} | {checker_cell} | "
               + " | ".join(set_cells) + f" | {times['checker'] / times['cat']:.3f} |")
         if pair == "same":
-            cmp_speedup = times["cmp"] / times["checker"]
+            cmp_over_checker = times["cmp"] / times["checker"]
     print()
+    return cmp_over_checker
 
-    rounds = max(1, min(args.rounds, 3))
+
+def crossover_table(b):
+    rounds = max(1, min(b.rounds, 3))
     print(f"Crossover to compaction: each set over the read floor with its own crossover, never compacting, "
-          f"and compacting after every difference (medians of {rounds}).")
+          f"and compacting after every difference (medians of {rounds}). The NEON crossover has not been "
+          f"measured: no arm64 machine has run this table.")
     print()
     print("| set (own crossover, bytes) | " + " | ".join(f"{p}: own / never / always" for p in DENSE_PAIRS) + " |")
     print("|---|" + "---|" * len(DENSE_PAIRS))
-    gaps = {}
-    for k in sets:
-        gaps[k] = subprocess.run([tools / "engine_driver", "--gap", k], capture_output=True, text=True).stdout.strip()
+    for k in b.sets:
+        gap = subprocess.run([b.driver, "--gap", k], capture_output=True, text=True).stdout.strip()
         cells = []
         for pair in DENSE_PAIRS:
-            out, ans = data / pair, data / "ten"
-            times = medians(spawn_loop, {"floor": [floor, out, ans], "own": [driver, k, out, ans],
-                                         "never": [driver, k, out, ans, str(NEVER)],
-                                         "always": [driver, k, out, ans, str(ALWAYS)]}, rounds, warm=(out, ans))
+            out, ans = b.data / pair, b.data / "ten"
+            times = b.medians({"floor": [b.floor, out, ans], "own": [b.driver, k, out, ans],
+                               "never": [b.driver, k, out, ans, str(NEVER)],
+                               "always": [b.driver, k, out, ans, str(ALWAYS)]}, rounds, warm=(out, ans))
             cells.append(" / ".join(f"{times[w] / times['floor']:.2f}" for w in ("own", "never", "always")))
-        print(f"| {k} ({gaps[k]}) | " + " | ".join(cells) + " |")
+        print(f"| {k} ({gap}) | " + " | ".join(cells) + " |")
     print()
 
+
+def fastest_in_process(driver, kernels, out, ans, runs=10):
+    line = subprocess.run([driver, "--time", str(runs), kernels, out, ans], capture_output=True, text=True)
+    return float(line.stdout) if line.returncode == 0 else float("nan")
+
+
+def baseline_table(b, baseline_dir):
+    """This build against another (--baseline), in turns in the same rounds: the checker's wall time
+    (medians), and each set's fastest comparison in process (the engine driver's --time, which
+    leaves out the start of a process and most of a shared machine's noise). This build's time over
+    the baseline's, on every pair."""
+    base_driver, base_checker = baseline_dir / "bench" / "engine_driver", baseline_dir / "filterspace_e"
+    print(f"This build over the baseline build in {baseline_dir}, the two timed in turns in the same "
+          f"{b.rounds} rounds; above 1 is slower. Checker: medians of wall times. Sets: the fastest of "
+          f"{10 * b.rounds} comparisons in process.")
+    print()
+    print("| pair | checker | " + " | ".join(b.sets) + " |")
+    print("|---|---|" + "---|" * len(b.sets))
+    worst = 0.0
+    for pair, what in PAIRS:
+        out, ans = b.data / pair, b.data / "ten"
+        times = b.medians({"checker": [b.checker, "/dev/null", out, ans],
+                           "base": [base_checker, "/dev/null", out, ans]}, warm=(out, ans))
+        cells = [f"{times['checker'] / times['base']:.3f}"]
+        for k in b.sets:
+            fastest = {"new": float("inf"), "base": float("inf")}
+            for _ in range(b.rounds):
+                fastest["new"] = min(fastest["new"], fastest_in_process(b.driver, k, out, ans))
+                fastest["base"] = min(fastest["base"], fastest_in_process(base_driver, k, out, ans))
+            ratio = fastest["new"] / fastest["base"]
+            worst = max(worst, ratio)
+            cells.append(f"{ratio:.3f}")
+        print(f"| {pair}: {what} | " + " | ".join(cells) + " |")
+    print()
+    print(f"Slowest set against the baseline: {worst:.3f}")
+    print()
+
+
+def figures_table(b, report, cmp_over_checker):
     rows = [("identical files: cmp / checker (shown, not bounded: cmp reads at the floor on some machines)",
-             f"{cmp_speedup:.3f}")]
-    times = medians(spawn_loop, {"cat": ["cat", big, big_first], "checker": [checker, "/dev/null", big_first, big]},
-                    args.rounds, warm=(big, big_first))
-    rows.append((f"first visible byte differs, {4 * args.mib} MiB per side: checker / cat",
+             f"{cmp_over_checker:.3f}")]
+    big, big_first = b.data / "big", b.data / "big_first"
+    times = b.medians({"cat": ["cat", big, big_first], "checker": [b.checker, "/dev/null", big_first, big]},
+                      warm=(big, big_first))
+    rows.append((f"first visible byte differs, {4 * b.args.mib} MiB per side: checker / cat",
                  report.check("first byte / cat", times["checker"] / times["cat"], 0.05)))
 
-    tiny_out, tiny_ans = data / "tiny_out", data / "tiny_ans"
+    tiny_out, tiny_ans = b.data / "tiny_out", b.data / "tiny_ans"
     tiny_out.write_text("1 2\n")
     tiny_ans.write_text("12")
-    calls = 200 if args.smoke else 2000
-    noops = {"glibc": tools / "noop_glibc", "musl": tools / "noop_musl"}
-    commands = {"checker": [checker, "/dev/null", tiny_out, tiny_ans]}
+    calls = 200 if b.args.smoke else 2000
+    noops = {"glibc": b.tools / "noop_glibc", "musl": b.tools / "noop_musl"}
+    commands = {"checker": [b.checker, "/dev/null", tiny_out, tiny_ans]}
     commands.update({name: [path] for name, path in noops.items() if path.exists()})
-    per_call = {name: value * 1e6 for name, value in
-                medians(spawn_loop, commands, max(3, args.rounds // 2), calls).items()}
+    per_call = {name: value * 1e6 for name, value in b.medians(commands, max(3, b.rounds // 2), calls).items()}
     for name in ("musl", "glibc"):
         if name not in per_call:
             rows.append((f"per call on tiny files against a static {name} program that does nothing",
@@ -219,16 +258,21 @@ def main():
         rows.append((label, report.check(f"per call / {name}", ratio, CALL_BOUND) if name == "musl" else
                      f"{ratio:.3f}"))
 
-    sparse = data / "sparse"
-    sparse_gib = 0.0625 if args.smoke else 5
-    with open(sparse, "wb") as f:
-        f.truncate(int(sparse_gib * (1 << 30)))
-    one_byte = data / "one_byte"
-    one_byte.write_text("x")
-    peak_rss = tools / "peak_rss"
-    large_rss = peak_rss_kib(peak_rss, [checker, "/dev/null", sparse, sparse])
-    small_rss = peak_rss_kib(peak_rss, [checker, "/dev/null", one_byte, one_byte])
-    sparse.unlink()
+    # Two distinct files a side: the checker refuses an output that is the answer itself and
+    # would read nothing.
+    sparse_gib = 0.0625 if b.args.smoke else 5
+    sparse = [b.data / "sparse_out", b.data / "sparse_ans"]
+    for path in sparse:
+        with open(path, "wb") as f:
+            f.truncate(int(sparse_gib * (1 << 30)))
+    one_byte = [b.data / "one_byte_out", b.data / "one_byte_ans"]
+    for path in one_byte:
+        path.write_text("x")
+    peak_rss = b.tools / "peak_rss"
+    large_rss = peak_rss_kib(peak_rss, [b.checker, "/dev/null", *sparse])
+    small_rss = peak_rss_kib(peak_rss, [b.checker, "/dev/null", *one_byte])
+    for path in sparse:
+        path.unlink()
     rows.append((f"peak resident memory, {sparse_gib:g} GiB per side (KiB)", report.check("rss large", large_rss, 4096)))
     rows.append(("peak resident memory, 1 byte per side (KiB)", report.check("rss small", small_rss, 4096)))
 
@@ -236,6 +280,41 @@ def main():
     print("|---|---|")
     for label, value in rows:
         print(f"| {label} | {value} |")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--mib", type=int, default=256, help="size of each side of a pair (default 256)")
+    parser.add_argument("--rounds", type=int, default=7, help="interleaved runs per figure (default 7)")
+    parser.add_argument("--smoke", action="store_true", help="small inputs, one round, bounds not enforced")
+    parser.add_argument("--build-dir", default=str(ROOT / "build" / "bench"))
+    parser.add_argument("--baseline", metavar="BUILD_DIR",
+                        help="a benchmark build of another checkout (this script's --build-dir there), timed "
+                             "in turns with this one: prints only that comparison")
+    args = parser.parse_args()
+    if args.smoke:
+        args.mib, args.rounds = 2, 1
+    report = Report(enforce=not args.smoke and not args.baseline)
+
+    build_dir = Path(args.build_dir)
+    build(build_dir)
+    make_inputs(build_dir / "bench", build_dir / "data", args.mib)
+    b = Bench(args, build_dir)
+
+    if args.smoke:
+        print("Smoke run: inputs too small for the figures to mean anything; bounds not enforced.")
+    print(f"Machine: {processor()}, {os.cpu_count()} cores; kernel sets here: {', '.join(b.sets)}; the checker "
+          f"chooses {b.best}; commands linked with {'musl' if musl_available() else 'glibc'}; {args.mib} MiB per "
+          f"side; medians of {args.rounds} interleaved runs; {time.strftime('%Y-%m-%d')}")
+    print()
+    run(["cat"] + [b.data / name for name, _ in PAIRS] + [b.data / "ten", b.data / "first"])  # warm the cache
+
+    if args.baseline:
+        baseline_table(b, Path(args.baseline))
+        return 0
+    cmp_over_checker = pairs_table(b, report)
+    crossover_table(b)
+    figures_table(b, report, cmp_over_checker)
     if report.missed:
         print("\nBounds missed: " + "; ".join(report.missed))
         return 1

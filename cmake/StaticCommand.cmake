@@ -10,13 +10,7 @@
 #
 # add_static_command(NAME SOURCE...) builds the command NAME with the engine.
 
-set(engine_sources src/engine/compare.cpp src/engine/kernels.cpp src/engine/kernels_scalar.cpp)
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
-  list(APPEND engine_sources src/engine/cpu_features_x86.cpp src/engine/kernels_avx2.cpp
-       src/engine/kernels_avx512.cpp)
-elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "aarch64|arm64")
-  list(APPEND engine_sources src/engine/kernels_neon.cpp)
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/EngineSources.cmake)
 # The commands need neither exceptions nor run-time type information, whose support code would
 # be linked into a static binary.
 set(lean_options -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)

@@ -1,6 +1,8 @@
 # Writes one self-contained C++ source from several of the project's files, for judges that
 # compile a checker from a single source: the license first, then each file in the order given,
-# without its #pragma once and its includes of the project's own headers.
+# without its #pragma once and its includes of the project's own headers. A header without
+# #pragma once beside the file (included once per kernel set, inside its namespace) is put where
+# it is included.
 #   cmake -DOUTPUT=file.cpp -DTITLE="..." -DCOMPILE_AS=file.cpp -DLICENSE=LICENSE -DFILES="a.h|b.cpp" -P amalgamate.cmake
 file(STRINGS ${LICENSE} license_lines)
 set(text "// ${TITLE}\n//\n")
@@ -19,7 +21,19 @@ string(REPLACE "|" ";" files "${FILES}")
 foreach(source IN LISTS files)
   file(READ ${source} content)
   string(REGEX REPLACE "#pragma once\n" "" content "${content}")
-  string(REGEX REPLACE "#include \"[^\"]+\"\n" "" content "${content}")
+  get_filename_component(directory ${source} DIRECTORY)
+  string(REGEX MATCHALL "#include \"[^\"]+\"\n" includes "${content}")
+  foreach(include_line IN LISTS includes)
+    string(REGEX REPLACE "#include \"([^\"]+)\"\n" "\\1" included_name "${include_line}")
+    set(replacement "")
+    if(EXISTS ${directory}/${included_name})
+      file(READ ${directory}/${included_name} included)
+      if(NOT included MATCHES "#pragma once")
+        set(replacement "${included}")
+      endif()
+    endif()
+    string(REPLACE "${include_line}" "${replacement}" content "${content}")
+  endforeach()
   get_filename_component(name ${source} NAME)
   string(APPEND text "\n// ---- ${name}\n${content}")
 endforeach()

@@ -16,11 +16,8 @@ static inline simde__m512i _mm512_maskz_compress_epi8(uint64_t mask, simde__m512
     return simde_mm512_loadu_si512(out);
 }
 
-#define AVX512_TARGET
-#define find_visible_avx512 find_visible_avx512_emulated
-#define advance_common_avx512 advance_common_avx512_emulated
-#define compact_visible_avx512 compact_visible_avx512_emulated
-#define first_mismatch_avx512 first_mismatch_avx512_emulated
+// The same source as the real set, in a namespace of its own and without a target.
+#define KERNELS_AVX512_NAMESPACE avx512_emulated
 #include "kernels_avx512.cpp"
 
 namespace {
@@ -28,10 +25,4 @@ bool always() { return true; }
 }  // namespace
 
 extern const KernelSet avx512_emulated_kernel_set;
-const KernelSet avx512_emulated_kernel_set = {"avx512_emulated",
-                                              always,
-                                              advance_common_avx512_emulated,
-                                              find_visible_avx512_emulated,
-                                              compact_visible_avx512_emulated,
-                                              first_mismatch_avx512_emulated,
-                                              24};
+const KernelSet avx512_emulated_kernel_set = KERNEL_SET_ENTRY(avx512_emulated, always, 24);

@@ -78,11 +78,12 @@ protected:
     const KernelSet& kernels() const { return GetParam(); }
 
     void expect_find_visible(const uint8_t* p, size_t n) {
-        EXPECT_EQ(kernels().find_visible(p, n), find_visible_scalar(p, n)) << "n " << n;
+        EXPECT_EQ(kernels().find_visible(p, n), kernels::scalar::find_visible(p, n)) << "n " << n;
     }
 
     void expect_advance(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
-        EXPECT_EQ(kernels().advance_common(a, na, b, nb), advance_common_scalar(a, na, b, nb)) << na << " / " << nb;
+        EXPECT_EQ(kernels().advance_common(a, na, b, nb), kernels::scalar::advance_common(a, na, b, nb))
+            << na << " / " << nb;
     }
 
     // Compaction with every limit from 0 past the count of visible bytes, into a guarded buffer.
@@ -94,7 +95,7 @@ protected:
             std::vector<uint8_t> want(room), got_bytes(room);
             GuardedBytes guarded(room);
             uint8_t* dst = const_cast<uint8_t*>(guarded.place(got_bytes));
-            const Compacted expected = compact_visible_scalar(want.data(), src, n, limit);
+            const Compacted expected = kernels::scalar::compact_visible(want.data(), src, n, limit);
             const Compacted got = kernels().compact_visible(dst, src, n, limit);
             EXPECT_EQ(got.consumed, expected.consumed) << "n " << n << " limit " << limit;
             ASSERT_EQ(got.written, expected.written) << "n " << n << " limit " << limit;

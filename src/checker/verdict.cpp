@@ -2,26 +2,12 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "fresh_file.h"
+
 int fpeval = -1;
-
-namespace {
-
-bool write_all(int fd, const char* text, size_t length) {
-    while (length > 0) {
-        const ssize_t put = write(fd, text, length);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        text += put;
-        length -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-}  // namespace
 
 void output(const char* message, int score) {
     if (fpeval >= 0) {

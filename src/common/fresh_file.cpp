@@ -58,3 +58,14 @@ int make_afresh(int dir, const char* name) {
     errno = error;
     return -1;
 }
+
+bool write_all(int fd, const char* text, size_t length) {
+    while (length > 0) {
+        const ssize_t put = write(fd, text, length);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        text += put;
+        length -= static_cast<size_t>(put);
+    }
+    return true;
+}

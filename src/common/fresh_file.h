@@ -2,6 +2,8 @@
 // messages in the judge's feedback directory.
 #pragma once
 
+#include <cstddef>
+
 // Makes the entry name in the directory dir (a descriptor, or AT_FDCWD) afresh: a file of this
 // process's own, created exclusively under a random name beside it (name.XXXXXXXXXXXXXXXX), is
 // renamed over the entry. Whatever stood there (an earlier file, a symbolic link, a FIFO, a
@@ -10,3 +12,7 @@
 // Returns its descriptor, never 0, 1 or 2 (they would receive what is meant for standard error),
 // or -1 with errno set, having removed the private file.
 int make_afresh(int dir, const char* name);
+
+// Writes all of text[0, length) to fd, retrying short and interrupted writes; false when a write
+// fails (errno set) or writes nothing.
+bool write_all(int fd, const char* text, size_t length);

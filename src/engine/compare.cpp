@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr size_t chunk_size = size_t{16} << 10;
 // After a compacted chunk, how far the advance kernel looks to tell whether density goes on.
 constexpr size_t dense_probe = 512;
 

@@ -8,8 +8,10 @@
 
 #include "kernels.h"
 
-// How much the engine asks of each read(); a test cuts inputs around it.
+// How much the engine asks of each read(), and how much of the output the compacted comparison
+// takes at once: tests cut inputs around both.
 inline constexpr size_t engine_block_size = size_t{256} << 10;
+inline constexpr size_t chunk_size = size_t{16} << 10;
 
 enum class Comparison {
     same,            // both ended with the same visible bytes
@@ -42,6 +44,8 @@ struct Places {
     const char* kernel_set = nullptr;  // the name of the kernel set that made the last step
 };
 
+// Not reentrant: the engine's buffers (about 545 KiB) are static, so one comparison runs at a
+// time in a process, on one thread.
 // Reads each descriptor in blocks, as its bytes arrive, and stops at the first difference.
 // Memory is the engine's fixed buffers, whatever the inputs' sizes. Given where, also tells
 // where each side stopped, counting lines on the way (a pass over every block read); the

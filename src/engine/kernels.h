@@ -53,6 +53,14 @@ struct KernelSet {
     size_t dense_gap;
 };
 
+// A set's entry: its name, whether it runs here, the functions of its namespace kernels::set
+// (kernels_functions.h), and its crossover to compaction.
+#define KERNEL_SET_ENTRY(set, supported, dense_gap)                                                               \
+    KernelSet {                                                                                                   \
+#set, supported, kernels::set::advance_common, kernels::set::find_visible, kernels::set::compact_visible, \
+            kernels::set::first_mismatch, dense_gap                                                               \
+    }
+
 // Every set built into this binary, the scalar reference first.
 std::span<const KernelSet> all_kernel_sets();
 // The choice among sets listed from the slowest to the fastest, the first one the reference

@@ -1,12 +1,14 @@
 #include "kernels_scalar.h"
 
-size_t find_visible_scalar(const uint8_t* p, size_t n) {
+namespace kernels::scalar {
+
+size_t find_visible(const uint8_t* p, size_t n) {
     size_t i = 0;
     while (i < n && !is_visible(p[i])) ++i;
     return i;
 }
 
-Advanced advance_common_scalar(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
+Advanced advance_common(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
     size_t i = 0;
     size_t j = 0;
     size_t resyncs = 0;
@@ -15,8 +17,8 @@ Advanced advance_common_scalar(const uint8_t* a, size_t na, const uint8_t* b, si
             ++i, ++j;
             continue;
         }
-        const size_t next_a = i + find_visible_scalar(a + i, na - i);
-        const size_t next_b = j + find_visible_scalar(b + j, nb - j);
+        const size_t next_a = i + find_visible(a + i, na - i);
+        const size_t next_b = j + find_visible(b + j, nb - j);
         if (next_a == na || next_b == nb || a[next_a] != b[next_b]) break;
         i = next_a + 1;
         j = next_b + 1;
@@ -25,7 +27,7 @@ Advanced advance_common_scalar(const uint8_t* a, size_t na, const uint8_t* b, si
     return {i, j, resyncs};
 }
 
-Compacted compact_visible_scalar(uint8_t* dst, const uint8_t* src, size_t n, size_t limit) {
+Compacted compact_visible(uint8_t* dst, const uint8_t* src, size_t n, size_t limit) {
     size_t written = 0;
     size_t i = 0;
     for (; i < n && written < limit; ++i)
@@ -33,8 +35,10 @@ Compacted compact_visible_scalar(uint8_t* dst, const uint8_t* src, size_t n, siz
     return {i, written};
 }
 
-size_t first_mismatch_scalar(const uint8_t* a, const uint8_t* b, size_t n) {
+size_t first_mismatch(const uint8_t* a, const uint8_t* b, size_t n) {
     size_t i = 0;
     while (i < n && a[i] == b[i]) ++i;
     return i;
 }
+
+}  // namespace kernels::scalar

@@ -1,5 +1,5 @@
-// The x86-64 vector kernels, each built with its own target attributes so that one binary runs on
-// every x86-64 machine and chooses at run time.
+// The x86-64 vector kernel sets, each compiled for its own instruction set (kernels_target.h) so
+// that one binary runs on every x86-64 machine and chooses at run time.
 #pragma once
 
 #include "kernels.h"
@@ -24,13 +24,12 @@ X86Support x86_support(const X86Words& words);
 X86Words read_x86_words();
 
 bool avx2_supported();
-Advanced advance_common_avx2(const uint8_t* a, size_t na, const uint8_t* b, size_t nb);
-size_t find_visible_avx2(const uint8_t* p, size_t n);
-Compacted compact_visible_avx2(uint8_t* dst, const uint8_t* src, size_t n, size_t limit);
-size_t first_mismatch_avx2(const uint8_t* a, const uint8_t* b, size_t n);
+bool avx512_supported();  // with BW and VBMI2
 
-bool avx512_supported();
-size_t find_visible_avx512(const uint8_t* p, size_t n);
-Advanced advance_common_avx512(const uint8_t* a, size_t na, const uint8_t* b, size_t nb);
-Compacted compact_visible_avx512(uint8_t* dst, const uint8_t* src, size_t n, size_t limit);
-size_t first_mismatch_avx512(const uint8_t* a, const uint8_t* b, size_t n);
+namespace kernels::avx2 {
+#include "kernels_functions.h"
+}  // namespace kernels::avx2
+
+namespace kernels::avx512 {
+#include "kernels_functions.h"
+}  // namespace kernels::avx512

@@ -34,16 +34,7 @@ struct Feedback {
     int team = -1;
 };
 
-bool write_text(int fd, const char* text) {
-    for (size_t left = strlen(text); left > 0;) {
-        const ssize_t put = write(fd, text, left);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        text += put;
-        left -= static_cast<size_t>(put);
-    }
-    return true;
-}
+bool write_text(int fd, const char* text) { return write_all(fd, text, strlen(text)); }
 
 // The reason on standard error, and in the feedback directory where it can be used: in
 // judgeerror.txt, which judges show to the jury, and in judgemessage.txt. Returns judge_error.

@@ -1,0 +1,34 @@
+# Drop-ins for judges that compile checkers themselves (x86-64): one self-contained source per
+# protocol, amalgamated from the engine and the front-end at build time, in build/dropins/.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+  set(amalgamated_engine ${engine_files} src/common/inputs.h src/common/position.h src/common/inputs.cpp
+      src/common/position.cpp)
+  function(amalgamate output title)
+    set(files ${amalgamated_engine} ${ARGN})
+    list(TRANSFORM files PREPEND ${PROJECT_SOURCE_DIR}/)
+    list(JOIN files "|" joined)
+    get_filename_component(name ${output} NAME)
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -DOUTPUT=${output} -DTITLE=${title} -DCOMPILE_AS=${name}
+              -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE -DFILES=${joined}
+              -P ${PROJECT_SOURCE_DIR}/cmake/amalgamate.cmake
+      DEPENDS ${files} src/engine/kernels_functions.h src/engine/kernels_generic.h LICENSE cmake/amalgamate.cmake
+      COMMENT "Amalgamating ${name}"
+      VERBATIM)
+  endfunction()
+  set(dropins ${CMAKE_CURRENT_BINARY_DIR}/dropins)
+  set(testlib_dropin ${dropins}/testlib/filterspace_testlib_checker.cpp)
+  amalgamate(${testlib_dropin} "filterspace_testlib_checker.cpp: a testlib-style checker by the visible-byte rule"
+             src/testlib/filterspace_testlib.cpp)
+  set(validator_dropin ${dropins}/output_validator/filterspace_validator.cpp)
+  amalgamate(${validator_dropin} "filterspace_validator.cpp: a problem-package output validator by the visible-byte rule"
+             src/common/excerpt.h src/common/excerpt.cpp src/common/fresh_file.h src/common/fresh_file.cpp
+             src/validator/filterspace_validator.cpp)
+  set(validator_scripts ${dropins}/output_validator/build ${dropins}/output_validator/run)
+  add_custom_command(OUTPUT ${validator_scripts}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/dropins/output_validator/build
+            ${PROJECT_SOURCE_DIR}/dropins/output_validator/run ${dropins}/output_validator/
+    DEPENDS dropins/output_validator/build dropins/output_validator/run
+    COMMENT "Copying the output validator's scripts")
+  add_custom_target(dropins ALL DEPENDS ${testlib_dropin} ${validator_dropin} ${validator_scripts})
+endif()
