@@ -81,6 +81,7 @@ protected:
     void SetUp() override {
         if (!namespace_problem().empty()) GTEST_SKIP() << namespace_problem();
         ASSERT_GE(checker_descriptor(), 0) << CHECKER_PATH;
+        ASSERT_GE(checker_image_descriptor(), 0) << CHECKER_PATH;
         mount_tmp("size=64m");
     }
 
@@ -528,9 +529,8 @@ TEST_F(Checker, ProcessorWithoutVectorSetsFallsBackToScalar) {
     GTEST_SKIP() << "the checker under test is already emulated";
 #else
     if (QEMU_X86_64[0] == '\0') GTEST_SKIP() << "needs qemu-x86_64 (apt-get install qemu-user)";
-    static const int checker = above_standard(open(CHECKER_PATH, O_RDONLY | O_CLOEXEC));
+    const int checker = checker_image_descriptor();
     static const int emulator = above_standard(open(QEMU_X86_64, O_PATH | O_CLOEXEC));
-    ASSERT_GE(checker, 0);
     std::string out, ans;
     for (int line = 0; out.size() < (64 << 10); ++line) {
         out += std::to_string(line) + " \n";

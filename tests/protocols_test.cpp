@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -43,16 +44,20 @@ struct Row {
     std::string err;
     Files files = {};
     // Plants files and sets options before the call; checks what the table cannot say after it.
-    std::function<void(const std::string& dir, RunOptions&)> prepare = {};
+    using Prepare = std::function<void(const std::string& dir, RunOptions&)>;
+    Prepare prepare = {};
     std::function<void(const std::string& dir)> verify = {};
     const char* stdin_path = nullptr;
     bool needs_static = false;  // fault injection on descriptor 3, which a dynamic loader uses
+    // Signals, FIFOs, /proc, limits and fault injection, which Windows has not (or not so).
+    bool posix_only = false;
 };
 
 struct Variant {
     const char* name;
     const char* path;  // empty when this build has no such program (a compiler missing)
     bool is_static;
+    bool under_wine = false;  // a Windows executable, run by wine
 };
 
 void PrintTo(const Variant& variant, std::ostream* os) { *os << variant.name; }
@@ -93,9 +98,37 @@ std::string same_words(std::string text) {
     return text;
 }
 
+// Windows writes each newline of standard error and of a text file as CR LF.
+std::string without_carriage_returns(std::string text) {
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+    return text;
+}
+
+// A private wine prefix, made before the first Windows run (wine prints its own lines then) and
+// stopped when the tests end.
+class WinePrefix {
+public:
+    static void prepare() { static WinePrefix prefix; }
+    ~WinePrefix() {
+        (void)system("wineserver -k >/dev/null 2>&1");
+        (void)system(("rm -rf " + path_).c_str());
+    }
+
+private:
+    WinePrefix() {
+        char name[] = "/tmp/filterspace-wine-XXXXXX";
+        if (mkdtemp(name) != nullptr) path_ = name;
+        setenv("WINEPREFIX", path_.c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
+        EXPECT_EQ(system("wineboot -i >/dev/null 2>&1"), 0) << "wineboot -i";
+    }
+    std::string path_;
+};
+
 void check_row(const Variant& variant, const Row& row) {
     SCOPED_TRACE(row.what);
     if (row.needs_static && !variant.is_static) return;
+    if (row.posix_only && variant.under_wine) return;
     const ScratchDirectory scratch;
     const std::string& dir = scratch.path();
     ASSERT_FALSE(dir.empty());
@@ -109,10 +142,18 @@ void check_row(const Variant& variant, const Row& row) {
         options.stdin_descriptor = input;
     }
     if (row.prepare) row.prepare(dir, options);
-    const int program = above_standard(open(variant.path, O_PATH | O_CLOEXEC));
-    ASSERT_GE(program, 0) << variant.path;
-    const CheckerRun run = run_program(variant.path, program, row.args, options);
-    close(program);
+    std::vector<std::string> args = row.args;
+    const char* path = variant.path;
+    if (variant.under_wine) {
+        args.insert(args.begin(), variant.path);
+        path = WINE_PATH;
+    }
+    // wine is a script: started by its path.
+    const int program = variant.under_wine ? -1 : above_standard(open(path, O_PATH | O_CLOEXEC));
+    ASSERT_TRUE(variant.under_wine || program >= 0) << path;
+    CheckerRun run = run_program(path, program, args, options);
+    if (program >= 0) close(program);
+    if (variant.under_wine) run.err = without_carriage_returns(run.err);
     if (input >= 0) close(input);
     EXPECT_FALSE(run.timed_out);
     EXPECT_TRUE(run.exited) << "ended by a signal";
@@ -120,7 +161,8 @@ void check_row(const Variant& variant, const Row& row) {
     EXPECT_EQ(run.out, row.out);
     EXPECT_EQ(same_words(run.err), row.err);
     for (const auto& [path, content] : row.files) {
-        const std::optional<std::string> written = read_file(dir + "/" + path);
+        std::optional<std::string> written = read_file(dir + "/" + path);
+        if (written && variant.under_wine) written = without_carriage_returns(*written);
         EXPECT_EQ(written ? std::optional(same_words(*written)) : written, content) << path;
     }
     if (row.verify) row.verify(dir);
@@ -143,7 +185,13 @@ class Protocol : public ::testing::TestWithParam<Variant> {
 protected:
     void SetUp() override {
         signal(SIGPIPE, SIG_IGN);
-        if (GetParam().path[0] == '\0') GTEST_SKIP() << GetParam().name << " is not built: its compiler is missing";
+        const Variant& variant = GetParam();
+        const bool missing = variant.path[0] == '\0' || (variant.under_wine && WINE_PATH[0] == '\0');
+        if (missing && getenv("CI") != nullptr) FAIL() << variant.name << " is not built: CI installs what it needs";
+        if (missing)
+            GTEST_SKIP() << variant.name << " is not built: its compiler is missing"
+                         << (variant.under_wine ? " (apt-get install g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine)" : "");
+        if (variant.under_wine) WinePrefix::prepare();
     }
     void check(const std::vector<Row>& rows) {
         for (const Row& row : rows) check_row(GetParam(), row);
@@ -157,9 +205,50 @@ const std::string usage =
 const std::string replaced_output =
     "the output file link is the answer file under another name: an answer compared with itself is always right";
 
+// Rows that only a POSIX system can run.
+std::vector<Row> marked_posix_only(std::vector<Row> rows, const std::vector<std::string>& names) {
+    for (Row& row : rows) row.posix_only = std::find(names.begin(), names.end(), row.what) != names.end();
+    return rows;
+}
+
+Row::Prepare writing(const std::string& name, const std::string& content) {
+    return [name, content](const std::string& dir, RunOptions&) { std::ofstream(dir + "/" + name) << content; };
+}
+
+// What a Windows C library could get wrong reading as text, and what a file system there names
+// otherwise; on every system.
+std::vector<Row> byte_rows(int wa, int pe) {
+    const std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
+    std::string long_ones;
+    for (int k = 0; k < 40000; ++k) long_ones += "1 ";
+    return {
+        // Read as text, the output would end at the Ctrl-Z and be right.
+        {"Ctrl-Z before a wrong tail", {"in", "ctrlz", "ans"}, wa, "",
+         "wrong answer the output goes on past the answer's 4 visible bytes, at line 3, column 2; the answer ended at "
+         "line 3, column 1\n",
+         {}, writing("ctrlz", "1 2\n3 4\n\x1a" "5")},
+        {"CRLF against CRLF", {"in", "crlf", "ans"}, wa, "",
+         "wrong answer first difference at visible byte 4: line 2, column 3 of the output; line 2, column 3 of the "
+         "answer\n",
+         {}, writing("crlf", "1 2\r\n3 5\r\n")},
+        // Past the probe's threshold: the vector kernels.
+        {"over 64 KiB", {"in", "long", "ans"}, wa, "",
+         "wrong answer first difference at visible byte 40001: line 1, column 80001 of the output; line 1, column "
+         "80001 of the answer\n",
+         {}, [long_ones](const std::string& dir, RunOptions&) {
+             std::ofstream(dir + "/long") << long_ones + "2\n";
+             std::ofstream(dir + "/ans") << long_ones + "3\n";
+         }},
+        {"a path in Cyrillic", {"in", "\u0432\u044b\u0432\u043e\u0434.txt", "ans"}, 0, "",
+         "ok " + std::string(right_message) + "\n", {}, writing("\u0432\u044b\u0432\u043e\u0434.txt", right_text)},
+        {"a missing path in Cyrillic", {"in", "\u043d\u0435\u0442.txt", "ans"}, pe, "",
+         "wrong output format Output file not found: \"\u043d\u0435\u0442.txt\"\n"},
+    };
+}
+
 // The exit codes are testlib's unless the drop-in is built for ejudge.
 std::vector<Row> testlib_rows(int wa, int pe, int fail) {
-    return {
+    return marked_posix_only({
         {"right", {"in", "right", "ans"}, 0, "", "ok " + std::string(right_message) + "\n"},
         {"wrong", {"in", "wrong", "ans"}, wa, "", "wrong answer " + std::string(wrong_message) + "\n"},
         // The output is the contestant's: trouble with it is a presentation error, the output
@@ -259,14 +348,19 @@ std::vector<Row> testlib_rows(int wa, int pe, int fail) {
          "",
          {},
          [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); }},
-    };
+    }, {"output unreadable", "output of unknown status", "answer unreadable", "answer of unknown status",
+        "standard error a broken pipe"});
 }
 
 std::vector<Row> result_file_rows() {
     const std::string see_file = "\nSee file to check exit message\n";
     const std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
-    return {
+    return marked_posix_only({
         {"result file", {"in", "wrong", "ans", "result"}, 1, "", see_file, {{"result", wrong_message}}},
+        // The XML declares windows-1251: a letter outside ASCII as a character reference.
+        {"-appes with a path in Cyrillic", {"in", "\u043d\u0435\u0442.txt", "ans", "result", "-appes"}, 2, "", see_file,
+         {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
+                           "&quot;&#1085;&#1077;&#1090;.txt&quot;</result>\n"}}},
         {"result file emptied first",
          {"in", "right", "ans", "result"},
          0,
@@ -322,20 +416,22 @@ std::vector<Row> result_file_rows() {
          "FAIL Can not write to the result file\n",
          {},
          [](const std::string&, RunOptions& options) { with_file_size_limit(options, 64); }},
-    };
+    }, {"-appes escapes", "result file a FIFO without a reader", "result file over a file-size limit"});
 }
 
 class Testlib : public Protocol {};
 
 TEST_P(Testlib, BehavesAsTestlib) {
     check(testlib_rows(1, 2, 3));
+    check(byte_rows(1, 2));
     check(result_file_rows());
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, Testlib,
                          ::testing::Values(Variant{"command", TESTLIB_PATH, COMMANDS_STATIC},
                                            Variant{"gxx_dropin", TESTLIB_GXX_DROPIN, false},
-                                           Variant{"clang_dropin", TESTLIB_CLANG_DROPIN, false}),
+                                           Variant{"clang_dropin", TESTLIB_CLANG_DROPIN, false},
+                                           Variant{"mingw64_dropin_under_wine", TESTLIB_MINGW64_DROPIN, false, true}),
                          test_name);
 
 // Built with -DEJUDGE: ejudge's exit codes, and the result file ignored.
@@ -343,6 +439,7 @@ class TestlibEjudge : public Protocol {};
 
 TEST_P(TestlibEjudge, ExitCodesOfEjudgeAndNoResultFile) {
     check(testlib_rows(5, 4, 6));
+    check(byte_rows(5, 4));
     check({{"result file ignored",
             {"in", "wrong", "ans", "result", "-appes"},
             5,
@@ -705,6 +802,30 @@ TEST(FrontEnds, SameInodeOnAnotherDeviceIsAnotherFile) {
     }
     for (int k = 0; k < 2; ++k) umount2((scratch.path() + "/fs" + std::to_string(k)).c_str(), MNT_DETACH);
     if (inodes[0] != inodes[1]) GTEST_SKIP() << "this kernel numbers tmpfs inodes across mounts";
+}
+
+// The Windows drop-in chooses the kernels the Linux one chooses on the same processor (both
+// built to tell which set made the comparison).
+TEST(WindowsDropIn, ChoosesTheKernelSetOfLinux) {
+    const bool built = TESTLIB_MINGW64_TELLING[0] != '\0' && WINE_PATH[0] != '\0';
+    if (!built && getenv("CI") != nullptr) FAIL() << "not built: CI installs what it needs";
+    if (!built) GTEST_SKIP() << "needs apt-get install g++-mingw-w64-x86-64 wine";
+    WinePrefix::prepare();
+    const ScratchDirectory scratch;
+    std::string text;
+    for (int k = 0; k < 50000; ++k) text += std::to_string(k) + "\n";
+    scratch.file("out", text);
+    scratch.file("ans", text);
+    RunOptions options;
+    options.directory = scratch.path();
+    options.timeout = std::chrono::seconds(30);
+    const int linux_program = above_standard(open(TESTLIB_LINUX_TELLING, O_PATH | O_CLOEXEC));
+    const CheckerRun on_linux = run_program(TESTLIB_LINUX_TELLING, linux_program, {"in", "out", "ans"}, options);
+    close(linux_program);
+    const CheckerRun on_wine = run_program(WINE_PATH, -1, {TESTLIB_MINGW64_TELLING, "in", "out", "ans"}, options);
+    EXPECT_EQ(on_linux.status, 0);
+    EXPECT_NE(on_linux.err.find(" visible bytes match ("), std::string::npos) << on_linux.err;
+    EXPECT_EQ(without_carriage_returns(on_wine.err), on_linux.err);
 }
 
 // Several judge workers call run at once on a fresh directory, before build ran: every one of

@@ -149,7 +149,8 @@ private:
     std::string path_;
 };
 
-// Runs the program opened as program_fd, named path, with args (which exclude its own name).
+// Runs the program opened as program_fd (or, where that is -1, found at path), named path, with
+// args (which exclude its own name).
 inline CheckerRun run_program(const char* path, int program_fd, const std::vector<std::string>& args,
                               const RunOptions& options = {}) {
     CheckerRun run;
@@ -191,7 +192,13 @@ inline CheckerRun run_program(const char* path, int program_fd, const std::vecto
         if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(126);
         if (options.umask) umask(*options.umask);
         if (!install_failing_calls(options)) _exit(126);
-        fexecve(program_fd, argv.data(), environ);
+        // By descriptor, where the test opened one before hiding its directory; else by path (a
+        // script, which the kernel hands to its interpreter by name).
+        if (program_fd >= 0) {
+            fexecve(program_fd, argv.data(), environ);
+        } else {
+            execve(path, argv.data(), environ);
+        }
         _exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;
@@ -230,6 +237,13 @@ inline int emulated_checker_descriptor() {
     return fd;
 }
 #endif
+
+// The checker's executable file itself, readable, for an emulator that a test starts on it
+// (opened once, before any test hides the directory it lives in).
+inline int checker_image_descriptor() {
+    static const int fd = above_standard(open(CHECKER_PATH, O_RDONLY | O_CLOEXEC));
+    return fd;
+}
 
 // The checker (or its emulator), opened once before any test hides the directory it lives in (a
 // build tree may itself be under the /tmp that the tests mount over).

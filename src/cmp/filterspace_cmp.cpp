@@ -40,7 +40,7 @@ int bad_call(const char* message, const char* detail) {
 
 // A descriptor for an operand: - is standard input.
 int open_operand(const char* name) {
-    struct stat status = {};
+    FileIdentity status;
     return strcmp(name, "-") == 0 ? STDIN_FILENO : open_readable_file(name, &status);
 }
 

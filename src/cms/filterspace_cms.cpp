@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     if (argc < 4) return fail("usage: filterspace_cms input correct_output contestant_output");
     const char* answer_path = argv[2];
     const char* output_path = argv[3];
-    struct stat output_status = {}, answer_status = {};
+    FileIdentity output_status, answer_status;
     const int output = open_readable_file(output_path, &output_status);
     if (output < 0) return fail("cannot open the contestant's output %s: %s", output_path, strerror(errno));
     const int answer = open_readable_file(answer_path, &answer_status);

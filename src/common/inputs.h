@@ -1,19 +1,38 @@
-// Opening the two files to compare, for the commands other than the judge's checker, and the
-// signals none of them may die of.
+// Opening the two files to compare, for the commands other than the judge's checker, the
+// arguments as text, and the signals none of them may die of. Written for Linux and, for the
+// testlib drop-in, for Windows (MinGW-w64).
 #pragma once
 
-#include <sys/stat.h>
+#include <cstdint>
+#include <cstdio>
 
-// A descriptor to read path from, with its status, or -1 with errno set. A directory opens on
-// Linux and fails only when read: it is refused here with EISDIR. A file whose status cannot be
-// read is refused too: what it is (a directory, the answer itself) would be unknown.
-int open_readable_file(const char* path, struct stat* status);
+// What identifies a file: its device and inode on Linux; on Windows, where the C library's inode
+// is always 0, its volume serial number and file index.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+};
 
-// Whether two statuses are of one file (device and inode). A compared with itself is always
-// right, so the front-ends refuse an output that is the answer under another name:
-bool same_file(const struct stat& a, const struct stat& b);
+// A descriptor to read path (UTF-8) from, as bytes, with the file's identity, or -1 with errno
+// set. A directory is refused with EISDIR (Linux opens one and fails only when it is read;
+// Windows refuses to open it at all). A file whose identity cannot be read is refused too: what
+// it is (a directory, the answer itself) would be unknown.
+int open_readable_file(const char* path, FileIdentity* identity);
+
+// A compared with itself is always right, so the front-ends refuse an output that is the answer
+// under another name:
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) { return a.volume == b.volume && a.index == b.index; }
 inline constexpr char same_file_reason[] = "an answer compared with itself is always right";
 
+// Creates or empties path (UTF-8) and opens it for writing text, as fopen(path, "w") does (on
+// Windows each newline is then written as CR LF), following the judge's path; except that on
+// Linux a FIFO without a reader fails instead of blocking. Null with errno set on failure.
+FILE* create_text_file(const char* path);
+
+// The arguments in UTF-8: argv itself on Linux; on Windows, the wide command line converted, so
+// that a path outside the system's code page arrives whole.
+char** arguments_in_utf8(int argc, char** argv);
+
 // A closed standard error, a closed result pipe or a file-size limit must fail a write, never
-// end the run before its outcome: the judge would see a crash.
+// end the run before its outcome: the judge would see a crash. (Windows has neither signal.)
 void ignore_write_signals();

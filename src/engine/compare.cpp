@@ -1,6 +1,10 @@
 #include "compare.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +21,16 @@
 // waits for more input than the next comparison needs.
 
 namespace {
+
+// What has arrived of a descriptor, up to size bytes: 0 at its end, -1 with errno on failure.
+// (On Windows the C library's descriptors, which the caller opens in binary mode.)
+long read_some(int fd, uint8_t* buffer, size_t size) {
+#ifdef _WIN32
+    return _read(fd, buffer, static_cast<unsigned>(size));
+#else
+    return read(fd, buffer, size);
+#endif
+}
 
 // After a compacted chunk, how far the advance kernel looks to tell whether density goes on.
 constexpr size_t dense_probe = 512;
@@ -73,7 +87,7 @@ struct Side {
         if (pos != end) return true;
         if (place != nullptr && end != nullptr) tally(*place, block, static_cast<size_t>(end - block));
         while (!ended && !failed()) {
-            const ssize_t got = read(fd, block, engine_block_size);
+            const long got = read_some(fd, block, engine_block_size);
             if (got > 0) {
                 pos = block;
                 end = block + got;

@@ -6,8 +6,9 @@
 // message go to standard error; with one, the message goes to the file (as testlib's XML with
 // -appes) and standard error says to see it. Compiled with -DEJUDGE, the exit codes are
 // ejudge's and the result file is ignored, as in testlib.
-#include <fcntl.h>
-#include <unistd.h>
+#ifdef _MSC_VER
+#error "Compile this checker with MinGW-w64 g++ (-std=c++20): Microsoft's compiler is not supported."
+#endif
 
 #include <cerrno>
 #include <cinttypes>
@@ -47,31 +48,39 @@ struct Result {
     bool appes = false;
 };
 
-// The message as testlib's XML writes it: markup characters as entities, control bytes as dots.
+// The message as testlib's XML writes it: markup characters as entities, control bytes as dots,
+// and, since the XML declares windows-1251, each character outside ASCII (UTF-8 in the message:
+// a path) as a numeric character reference; a byte that is not UTF-8 as a question mark.
 bool write_xml_escaped(FILE* to, const char* text) {
-    for (const char* c = text; *c != '\0'; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        const int put = byte == '&'   ? fputs("&amp;", to)
-                        : byte == '<' ? fputs("&lt;", to)
-                        : byte == '>' ? fputs("&gt;", to)
-                        : byte == '"' ? fputs("&quot;", to)
-                        : byte < 32   ? fputc('.', to)
-                                      : fputc(byte, to);
-        if (put == EOF) return false;
+    for (const auto* c = reinterpret_cast<const unsigned char*>(text); *c != '\0'; ++c) {
+        int put = 0;
+        if (*c >= 0x80) {
+            const int length = *c >= 0xF0 ? 4 : *c >= 0xE0 ? 3 : *c >= 0xC0 ? 2 : 0;
+            uint32_t code = length == 0 ? 0 : *c & (0x7Fu >> length);
+            int k = 1;
+            for (; k < length && (c[k] & 0xC0) == 0x80; ++k) code = code << 6 | (c[k] & 0x3Fu);
+            if (length == 0 || k < length) {
+                put = fputc('?', to);
+            } else {
+                put = fprintf(to, "&#%u;", static_cast<unsigned>(code));
+                c += length - 1;
+            }
+        } else {
+            put = *c == '&'   ? fputs("&amp;", to)
+                  : *c == '<' ? fputs("&lt;", to)
+                  : *c == '>' ? fputs("&gt;", to)
+                  : *c == '"' ? fputs("&quot;", to)
+                  : *c < 32   ? fputc('.', to)
+                              : fputc(*c, to);
+        }
+        if (put < 0) return false;
     }
     return true;
 }
 
-// Opened as testlib opens it (created or emptied, following the judge's path), except that a FIFO
-// without a reader fails instead of blocking the checker.
 bool write_result(const Result& result, const OutcomeText& outcome, const char* message) {
-    const int fd = open(result.path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    FILE* file = fcntl(fd, F_SETFL, 0) == 0 ? fdopen(fd, "w") : nullptr;
-    if (file == nullptr) {
-        close(fd);
-        return false;
-    }
+    FILE* file = create_text_file(result.path);
+    if (file == nullptr) return false;
     const bool written = result.appes ? fprintf(file,
                                                 "<?xml version=\"1.0\" encoding=\"windows-1251\"?>"
                                                 "<result outcome = \"%s\">",
@@ -112,6 +121,7 @@ constexpr char usage[] =
 
 int main(int argc, char** argv) {
     ignore_write_signals();
+    argv = arguments_in_utf8(argc, argv);
     // --testset and --group, each with the value after it, stand anywhere and are set aside.
     const char* files[5] = {};
     int count = 0;
@@ -141,7 +151,7 @@ int main(int argc, char** argv) {
 
     // The input is not needed and is not opened. The output is the contestant's: trouble with it
     // is a presentation error. The answer is the judge's: trouble with it is a failure.
-    struct stat output_status = {}, answer_status = {};
+    FileIdentity output_status, answer_status;
     const int output = open_readable_file(output_path, &output_status);
     if (output < 0 && errno == ENOENT)
         return quit(result, Outcome::presentation_error, "Output file not found: \"%s\"", output_path);
@@ -160,7 +170,12 @@ int main(int argc, char** argv) {
     Places where;
     switch (compare_visible(output, answer, &where)) {
         case Comparison::same:
+#ifdef FILTERSPACE_TELL_KERNEL_SET  // for the tests: which kernels made the comparison
+            return quit(result, Outcome::ok, "%" PRIu64 " visible bytes match (%s)", where.out.visible,
+                        where.kernel_set);
+#else
             return quit(result, Outcome::ok, "%" PRIu64 " visible bytes match", where.out.visible);
+#endif
         case Comparison::out_unreadable:
             return quit(result, Outcome::presentation_error, "cannot read the output file %s: %s", output_path,
                         strerror(where.out.error));

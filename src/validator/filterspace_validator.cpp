@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     // The team output is whatever the judge put on standard input; checking the package, judges
     // give the answer file itself there, which must be accepted.
     if (!team_output_given) return fail(feedback, "no team output: standard input is closed");
-    struct stat answer_status = {};
+    FileIdentity answer_status;
     const int answer = open_readable_file(answer_path, &answer_status);
     if (answer < 0) return fail(feedback, "cannot open the answer file %s: %s", answer_path, strerror(errno));
 
