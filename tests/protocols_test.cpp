@@ -9,11 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fstream>
-#include <algorithm>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -190,7 +190,8 @@ protected:
         if (missing && getenv("CI") != nullptr) FAIL() << variant.name << " is not built: CI installs what it needs";
         if (missing)
             GTEST_SKIP() << variant.name << " is not built: its compiler is missing"
-                         << (variant.under_wine ? " (apt-get install g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine)" : "");
+                         << (variant.under_wine ? " (apt-get install g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine)"
+                                                : "");
         if (variant.under_wine) WinePrefix::prepare();
     }
     void check(const std::vector<Row>& rows) {
@@ -223,200 +224,234 @@ std::vector<Row> byte_rows(int wa, int pe) {
     for (int k = 0; k < 40000; ++k) long_ones += "1 ";
     return {
         // Read as text, the output would end at the Ctrl-Z and be right.
-        {"Ctrl-Z before a wrong tail", {"in", "ctrlz", "ans"}, wa, "",
+        {"Ctrl-Z before a wrong tail",
+         {"in", "ctrlz", "ans"},
+         wa,
+         "",
          "wrong answer the output goes on past the answer's 4 visible bytes, at line 3, column 2; the answer ended at "
          "line 3, column 1\n",
-         {}, writing("ctrlz", "1 2\n3 4\n\x1a" "5")},
-        {"CRLF against CRLF", {"in", "crlf", "ans"}, wa, "",
+         {},
+         writing("ctrlz",
+                 "1 2\n3 4\n\x1a"
+                 "5")},
+        {"CRLF against CRLF",
+         {"in", "crlf", "ans"},
+         wa,
+         "",
          "wrong answer first difference at visible byte 4: line 2, column 3 of the output; line 2, column 3 of the "
          "answer\n",
-         {}, writing("crlf", "1 2\r\n3 5\r\n")},
+         {},
+         writing("crlf", "1 2\r\n3 5\r\n")},
         // Past the probe's threshold: the vector kernels.
-        {"over 64 KiB", {"in", "long", "ans"}, wa, "",
+        {"over 64 KiB",
+         {"in", "long", "ans"},
+         wa,
+         "",
          "wrong answer first difference at visible byte 40001: line 1, column 80001 of the output; line 1, column "
          "80001 of the answer\n",
-         {}, [long_ones](const std::string& dir, RunOptions&) {
+         {},
+         [long_ones](const std::string& dir, RunOptions&) {
              std::ofstream(dir + "/long") << long_ones + "2\n";
              std::ofstream(dir + "/ans") << long_ones + "3\n";
          }},
-        {"a path in Cyrillic", {"in", "\u0432\u044b\u0432\u043e\u0434.txt", "ans"}, 0, "",
-         "ok " + std::string(right_message) + "\n", {}, writing("\u0432\u044b\u0432\u043e\u0434.txt", right_text)},
-        {"a missing path in Cyrillic", {"in", "\u043d\u0435\u0442.txt", "ans"}, pe, "",
+        {"a path in Cyrillic",
+         {"in", "\u0432\u044b\u0432\u043e\u0434.txt", "ans"},
+         0,
+         "",
+         "ok " + std::string(right_message) + "\n",
+         {},
+         writing("\u0432\u044b\u0432\u043e\u0434.txt", right_text)},
+        {"a missing path in Cyrillic",
+         {"in", "\u043d\u0435\u0442.txt", "ans"},
+         pe,
+         "",
          "wrong output format Output file not found: \"\u043d\u0435\u0442.txt\"\n"},
     };
 }
 
 // The exit codes are testlib's unless the drop-in is built for ejudge.
 std::vector<Row> testlib_rows(int wa, int pe, int fail) {
-    return marked_posix_only({
-        {"right", {"in", "right", "ans"}, 0, "", "ok " + std::string(right_message) + "\n"},
-        {"wrong", {"in", "wrong", "ans"}, wa, "", "wrong answer " + std::string(wrong_message) + "\n"},
-        // The output is the contestant's: trouble with it is a presentation error, the output
-        // checked first.
-        {"missing output",
-         {"in", "missing", "ans"},
-         pe,
-         "",
-         "wrong output format Output file not found: \"missing\"\n"},
-        {"missing output and answer",
-         {"in", "missing", "missing"},
-         pe,
-         "",
-         "wrong output format Output file not found: \"missing\"\n"},
-        {"output a directory",
-         {"in", "dir", "ans"},
-         pe,
-         "",
-         "wrong output format cannot open the output file dir: Is a directory\n"},
-        {"output unreadable",
-         {"in", "/proc/self/mem", "ans"},
-         pe,
-         "",
-         "wrong output format cannot read the output file /proc/self/mem: Input/output error\n"},
-        {"output of unknown status",
-         {"in", "right", "ans"},
-         pe,
-         "",
-         "wrong output format cannot open the output file right: Input/output error\n",
-         {},
-         [](const std::string&, RunOptions& options) { fail_status_of(options, 3); },
-         {},
-         nullptr,
-         true},
-        // The answer is the judge's: trouble with it is a failure.
-        {"missing answer",
-         {"in", "right", "missing"},
-         fail,
-         "",
-         "FAIL cannot open the answer file missing: No such file or directory\n"},
-        {"answer a directory",
-         {"in", "right", "dir"},
-         fail,
-         "",
-         "FAIL cannot open the answer file dir: Is a directory\n"},
-        {"answer unreadable",
-         {"in", "right", "/proc/self/mem"},
-         fail,
-         "",
-         "FAIL cannot read the answer file /proc/self/mem: Input/output error\n"},
-        // A status that cannot be read never skips the check that the output is not the answer.
-        {"answer of unknown status",
-         {"in", "link", "ans"},
-         fail,
-         "",
-         "FAIL cannot open the answer file ans: Input/output error\n",
-         {},
-         [](const std::string&, RunOptions& options) { fail_status_of(options, 4); }},
-        // One path twice is the judge's call; another name is a link the contestant left.
-        {"one path twice", {"in", "ans", "ans"}, 0, "", "ok 4 visible bytes match\n"},
-        {"output a link to the answer", {"in", "link", "ans"}, pe, "", "wrong output format " + replaced_output + "\n"},
-        // --testset and --group with their values are set aside wherever they stand.
-        {"testset and group",
-         {"--testset", "1", "in", "--group", "g", "right", "--group", "", "ans"},
-         0,
-         "",
-         "ok " + std::string(right_message) + "\n"},
-        {"testset empty",
-         {"in", "right", "ans", "--testset", ""},
-         fail,
-         "",
-         "FAIL --testset needs a non-empty value; " + usage + "\n"},
-        {"testset last",
-         {"in", "right", "ans", "--testset"},
-         fail,
-         "",
-         "FAIL --testset needs a non-empty value; " + usage + "\n"},
-        {"group last", {"in", "right", "ans", "--group"}, fail, "", "FAIL --group needs a value; " + usage + "\n"},
-        {"two arguments", {"in", "right"}, fail, "", "FAIL too few arguments; " + usage + "\n"},
-        {"six arguments",
-         {"in", "right", "ans", "result", "-appes", "more"},
-         fail,
-         "",
-         "FAIL too many arguments; " + usage + "\n",
-         {{"result", std::nullopt}}},
-        {"fifth not -appes",
-         {"in", "right", "ans", "result", "-xml"},
-         fail,
-         "",
-         "FAIL the fifth argument must be -appes, not -xml; " + usage + "\n",
-         {{"result", std::nullopt}}},
-        // Neither a closed standard error nor a file-size limit kills the checker.
-        {"standard error a broken pipe",
-         {"in", "wrong", "ans"},
-         wa,
-         "",
-         "",
-         {},
-         [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); }},
-    }, {"output unreadable", "output of unknown status", "answer unreadable", "answer of unknown status",
-        "standard error a broken pipe"});
+    return marked_posix_only(
+        {
+            {"right", {"in", "right", "ans"}, 0, "", "ok " + std::string(right_message) + "\n"},
+            {"wrong", {"in", "wrong", "ans"}, wa, "", "wrong answer " + std::string(wrong_message) + "\n"},
+            // The output is the contestant's: trouble with it is a presentation error, the output
+            // checked first.
+            {"missing output",
+             {"in", "missing", "ans"},
+             pe,
+             "",
+             "wrong output format Output file not found: \"missing\"\n"},
+            {"missing output and answer",
+             {"in", "missing", "missing"},
+             pe,
+             "",
+             "wrong output format Output file not found: \"missing\"\n"},
+            {"output a directory",
+             {"in", "dir", "ans"},
+             pe,
+             "",
+             "wrong output format cannot open the output file dir: Is a directory\n"},
+            {"output unreadable",
+             {"in", "/proc/self/mem", "ans"},
+             pe,
+             "",
+             "wrong output format cannot read the output file /proc/self/mem: Input/output error\n"},
+            {"output of unknown status",
+             {"in", "right", "ans"},
+             pe,
+             "",
+             "wrong output format cannot open the output file right: Input/output error\n",
+             {},
+             [](const std::string&, RunOptions& options) { fail_status_of(options, 3); },
+             {},
+             nullptr,
+             true},
+            // The answer is the judge's: trouble with it is a failure.
+            {"missing answer",
+             {"in", "right", "missing"},
+             fail,
+             "",
+             "FAIL cannot open the answer file missing: No such file or directory\n"},
+            {"answer a directory",
+             {"in", "right", "dir"},
+             fail,
+             "",
+             "FAIL cannot open the answer file dir: Is a directory\n"},
+            {"answer unreadable",
+             {"in", "right", "/proc/self/mem"},
+             fail,
+             "",
+             "FAIL cannot read the answer file /proc/self/mem: Input/output error\n"},
+            // A status that cannot be read never skips the check that the output is not the answer.
+            {"answer of unknown status",
+             {"in", "link", "ans"},
+             fail,
+             "",
+             "FAIL cannot open the answer file ans: Input/output error\n",
+             {},
+             [](const std::string&, RunOptions& options) { fail_status_of(options, 4); }},
+            // One path twice is the judge's call; another name is a link the contestant left.
+            {"one path twice", {"in", "ans", "ans"}, 0, "", "ok 4 visible bytes match\n"},
+            {"output a link to the answer",
+             {"in", "link", "ans"},
+             pe,
+             "",
+             "wrong output format " + replaced_output + "\n"},
+            // --testset and --group with their values are set aside wherever they stand.
+            {"testset and group",
+             {"--testset", "1", "in", "--group", "g", "right", "--group", "", "ans"},
+             0,
+             "",
+             "ok " + std::string(right_message) + "\n"},
+            {"testset empty",
+             {"in", "right", "ans", "--testset", ""},
+             fail,
+             "",
+             "FAIL --testset needs a non-empty value; " + usage + "\n"},
+            {"testset last",
+             {"in", "right", "ans", "--testset"},
+             fail,
+             "",
+             "FAIL --testset needs a non-empty value; " + usage + "\n"},
+            {"group last", {"in", "right", "ans", "--group"}, fail, "", "FAIL --group needs a value; " + usage + "\n"},
+            {"two arguments", {"in", "right"}, fail, "", "FAIL too few arguments; " + usage + "\n"},
+            {"six arguments",
+             {"in", "right", "ans", "result", "-appes", "more"},
+             fail,
+             "",
+             "FAIL too many arguments; " + usage + "\n",
+             {{"result", std::nullopt}}},
+            {"fifth not -appes",
+             {"in", "right", "ans", "result", "-xml"},
+             fail,
+             "",
+             "FAIL the fifth argument must be -appes, not -xml; " + usage + "\n",
+             {{"result", std::nullopt}}},
+            // Neither a closed standard error nor a file-size limit kills the checker.
+            {"standard error a broken pipe",
+             {"in", "wrong", "ans"},
+             wa,
+             "",
+             "",
+             {},
+             [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); }},
+        },
+        {"output unreadable", "output of unknown status", "answer unreadable", "answer of unknown status",
+         "standard error a broken pipe"});
 }
 
 std::vector<Row> result_file_rows() {
     const std::string see_file = "\nSee file to check exit message\n";
     const std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
-    return marked_posix_only({
-        {"result file", {"in", "wrong", "ans", "result"}, 1, "", see_file, {{"result", wrong_message}}},
-        // The XML declares windows-1251: a letter outside ASCII as a character reference.
-        {"-appes with a path in Cyrillic", {"in", "\u043d\u0435\u0442.txt", "ans", "result", "-appes"}, 2, "", see_file,
-         {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
-                           "&quot;&#1085;&#1077;&#1090;.txt&quot;</result>\n"}}},
-        {"result file emptied first",
-         {"in", "right", "ans", "result"},
-         0,
-         "",
-         see_file,
-         {{"result", right_message}},
-         [](const std::string& dir, RunOptions&) {
-             std::ofstream(dir + "/result") << "an earlier, much longer message that must not show through";
-         }},
-        {"-appes",
-         {"in", "right", "ans", "result", "-appes"},
-         0,
-         "",
-         see_file,
-         {{"result", xml + "<result outcome = \"accepted\">" + right_message + "</result>\n"}}},
-        {"-APPES wrong",
-         {"in", "wrong", "ans", "result", "-APPES"},
-         1,
-         "",
-         see_file,
-         {{"result", xml + "<result outcome = \"wrong-answer\">" + wrong_message + "</result>\n"}}},
-        {"-appes escapes",
-         {"in", "a&b<\"c\">\x01", "ans", "result", "-appes"},
-         2,
-         "",
-         see_file,
-         {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
-                           "&quot;a&amp;b&lt;&quot;c&quot;&gt;.&quot;</result>\n"}}},
-        {"-appes fail",
-         {"in", "right", "missing", "result", "-appes"},
-         3,
-         "",
-         see_file,
-         {{"result", xml + "<result outcome = \"fail\">cannot open the answer file missing: No such file or "
-                           "directory</result>\n"}}},
-        {"result file unwritable",
-         {"in", "right", "ans", "nowhere/result"},
-         3,
-         "",
-         "FAIL Can not write to the result file\n"},
-        {"result file a FIFO without a reader",
-         {"in", "right", "ans", "fifo"},
-         3,
-         "",
-         "FAIL Can not write to the result file\n",
-         {},
-         [](const std::string& dir, RunOptions&) { ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0); }},
-        // The limit holds the captured standard error too: 64 bytes take its line, not the message.
-        {"result file over a file-size limit",
-         {"in", "wrong", "ans", "result"},
-         3,
-         "",
-         "FAIL Can not write to the result file\n",
-         {},
-         [](const std::string&, RunOptions& options) { with_file_size_limit(options, 64); }},
-    }, {"-appes escapes", "result file a FIFO without a reader", "result file over a file-size limit"});
+    return marked_posix_only(
+        {
+            {"result file", {"in", "wrong", "ans", "result"}, 1, "", see_file, {{"result", wrong_message}}},
+            // The XML declares windows-1251: a letter outside ASCII as a character reference.
+            {"-appes with a path in Cyrillic",
+             {"in", "\u043d\u0435\u0442.txt", "ans", "result", "-appes"},
+             2,
+             "",
+             see_file,
+             {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
+                               "&quot;&#1085;&#1077;&#1090;.txt&quot;</result>\n"}}},
+            {"result file emptied first",
+             {"in", "right", "ans", "result"},
+             0,
+             "",
+             see_file,
+             {{"result", right_message}},
+             [](const std::string& dir, RunOptions&) {
+                 std::ofstream(dir + "/result") << "an earlier, much longer message that must not show through";
+             }},
+            {"-appes",
+             {"in", "right", "ans", "result", "-appes"},
+             0,
+             "",
+             see_file,
+             {{"result", xml + "<result outcome = \"accepted\">" + right_message + "</result>\n"}}},
+            {"-APPES wrong",
+             {"in", "wrong", "ans", "result", "-APPES"},
+             1,
+             "",
+             see_file,
+             {{"result", xml + "<result outcome = \"wrong-answer\">" + wrong_message + "</result>\n"}}},
+            {"-appes escapes",
+             {"in", "a&b<\"c\">\x01", "ans", "result", "-appes"},
+             2,
+             "",
+             see_file,
+             {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
+                               "&quot;a&amp;b&lt;&quot;c&quot;&gt;.&quot;</result>\n"}}},
+            {"-appes fail",
+             {"in", "right", "missing", "result", "-appes"},
+             3,
+             "",
+             see_file,
+             {{"result", xml + "<result outcome = \"fail\">cannot open the answer file missing: No such file or "
+                               "directory</result>\n"}}},
+            {"result file unwritable",
+             {"in", "right", "ans", "nowhere/result"},
+             3,
+             "",
+             "FAIL Can not write to the result file\n"},
+            {"result file a FIFO without a reader",
+             {"in", "right", "ans", "fifo"},
+             3,
+             "",
+             "FAIL Can not write to the result file\n",
+             {},
+             [](const std::string& dir, RunOptions&) { ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0); }},
+            // The limit holds the captured standard error too: 64 bytes take its line, not the message.
+            {"result file over a file-size limit",
+             {"in", "wrong", "ans", "result"},
+             3,
+             "",
+             "FAIL Can not write to the result file\n",
+             {},
+             [](const std::string&, RunOptions& options) { with_file_size_limit(options, 64); }},
+        },
+        {"-appes escapes", "result file a FIFO without a reader", "result file over a file-size limit"});
 }
 
 class Testlib : public Protocol {};

@@ -21,7 +21,9 @@ int open_readable_file(const char* path, FileIdentity* identity);
 
 // A compared with itself is always right, so the front-ends refuse an output that is the answer
 // under another name:
-inline bool same_file(const FileIdentity& a, const FileIdentity& b) { return a.volume == b.volume && a.index == b.index; }
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
+    return a.volume == b.volume && a.index == b.index;
+}
 inline constexpr char same_file_reason[] = "an answer compared with itself is always right";
 
 // Creates or empties path (UTF-8) and opens it for writing text, as fopen(path, "w") does (on
