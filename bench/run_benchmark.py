@@ -47,10 +47,19 @@ def musl_available():
     return shutil.which("musl-gcc") is not None
 
 
+SYSTEM_PYTHON = "/usr/bin/python3"  # the one Debian's pybind11 is built for
+
+
+def pybind11_available():
+    return run([SYSTEM_PYTHON, "-c", "import pybind11"]) == 0
+
+
 def build(build_dir):
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
                     "-DFILTERSPACE_TESTS=OFF", "-DFILTERSPACE_BENCHMARKS=ON",
-                    f"-DFILTERSPACE_MUSL={'ON' if musl_available() else 'OFF'}"],
+                    f"-DFILTERSPACE_MUSL={'ON' if musl_available() else 'OFF'}",
+                    f"-DFILTERSPACE_PYTHON={'ON' if pybind11_available() else 'OFF'}",
+                    f"-DPython3_EXECUTABLE={SYSTEM_PYTHON}"],
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build_dir, "-j2"], check=True, stdout=subprocess.DEVNULL)
 
@@ -230,6 +239,56 @@ def baseline_table(b, baseline_dir):
     print()
 
 
+PYTHON_COST = """
+import sys, time, filterspace
+calls = int(sys.argv[1])
+start = time.perf_counter()
+for _ in range(calls):
+    filterspace.compare(b"1 2\\n", b"12")
+tiny = (time.perf_counter() - start) * 1e6 / calls
+out = (b"1234567 \\n" * ((int(sys.argv[2]) << 20) // 9 + 1))[: int(sys.argv[2]) << 20]
+ans = out[:1] + out[1:]  # a copy: bytes(out) would be out itself
+best = {"module": 1e9, "bytes ==": 1e9}
+for _ in range(5):
+    start = time.perf_counter(); filterspace.compare(out, ans); best["module"] = min(best["module"], time.perf_counter() - start)
+    start = time.perf_counter(); out == ans; best["bytes =="] = min(best["bytes =="], time.perf_counter() - start)
+print(tiny, best["module"], best["bytes =="])
+"""
+
+
+def library_table(b, build_dir):
+    """A comparison without a process: from C (the library) and from Python (the module), against
+    a call of the checker, on a tiny pair; the module's throughput on 256 MiB buffers."""
+    calls = 20000 if b.args.smoke else 1000000
+    c_cost = min(float(subprocess.run([b.tools / "library_cost", str(calls)], capture_output=True, text=True,
+                                      check=True).stdout) for _ in range(3))
+    tiny_out, tiny_ans = b.data / "tiny_out", b.data / "tiny_ans"
+    tiny_out.write_text("1 2\n")
+    tiny_ans.write_text("12")
+    checker_cost = b.medians({"checker": [b.checker, "/dev/null", tiny_out, tiny_ans]}, max(3, b.rounds // 2),
+                             200 if b.args.smoke else 2000)["checker"] * 1e6
+    rows = [("one comparison of a tiny pair from C (library) / one call of the checker",
+             f"{c_cost:.3f} us / {checker_cost:.0f} us = {c_cost / checker_cost:.5f}")]
+    module_dir = build_dir / "python"
+    if (module_dir / "filterspace").exists():
+        env = dict(os.environ, PYTHONPATH=str(module_dir))
+        mib = 16 if b.args.smoke else 256
+        line = subprocess.run([SYSTEM_PYTHON, "-c", PYTHON_COST, str(calls // 10), str(mib)], capture_output=True,
+                              text=True, check=True, env=env).stdout.split()
+        py_cost, module_s, equal_s = (float(x) for x in line)
+        rows.append(("one comparison of a tiny pair from Python (the module) / one call of the checker",
+                     f"{py_cost:.3f} us / {checker_cost:.0f} us = {py_cost / checker_cost:.5f}"))
+        rows.append((f"{mib} MiB buffers, identical: the module / a plain bytes ==",
+                     f"{module_s:.3f} s / {equal_s:.3f} s = {module_s / equal_s:.2f}"))
+    else:
+        rows.append(("the Python module", "not measured: pybind11 is not installed (python3-pybind11)"))
+    print("| without a process | value |")
+    print("|---|---|")
+    for label, value in rows:
+        print(f"| {label} | {value} |")
+    print()
+
+
 def figures_table(b, report, cmp_over_checker):
     rows = [("identical files: cmp / checker (shown, not bounded: cmp reads at the floor on some machines)",
              f"{cmp_over_checker:.3f}")]
@@ -314,6 +373,7 @@ def main():
         return 0
     cmp_over_checker = pairs_table(b, report)
     crossover_table(b)
+    library_table(b, build_dir)
     figures_table(b, report, cmp_over_checker)
     if report.missed:
         print("\nBounds missed: " + "; ".join(report.missed))

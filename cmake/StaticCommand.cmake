@@ -60,7 +60,7 @@ function(add_static_command name)
   endif()
   # The sanitizers need a dynamic executable. A release build is stripped when linked, whatever
   # strip the package generator would find (llvm-strip beside clang leaves it as it is).
-  if(NOT FILTERSPACE_SANITIZE)
+  if(NOT FILTERSPACE_SANITIZE AND NOT FILTERSPACE_TSAN)
     target_link_options(${name} PRIVATE -static $<$<CONFIG:Release,MinSizeRel>:-s>)
   endif()
 endfunction()

@@ -35,22 +35,26 @@ long read_some(int fd, uint8_t* buffer, size_t size) {
 // After a compacted chunk, how far the advance kernel looks to tell whether density goes on.
 constexpr size_t dense_probe = 512;
 
-alignas(64) uint8_t out_block[engine_block_size];
-alignas(64) uint8_t ans_block[engine_block_size];
-alignas(64) uint8_t out_visible[chunk_size + compact_slack];
-alignas(64) uint8_t ans_visible[chunk_size + compact_slack];
+// The commands' workspace: static, so that a call allocates nothing.
+Workspace own_workspace;
 
 // Counts n bytes passed into a place: lines, columns, visible bytes, and the latest bytes of the
 // current line. Only callers that ask where the sides stopped pay for it.
 void tally(Place& place, const uint8_t* p, size_t n) {
     place.offset += n;
-    size_t line_start = 0;
+    // Counted without a branch, which the compiler turns into vector code; the last line's start
+    // is then found from the end.
+    uint64_t visible = 0, newlines = 0;
     for (size_t i = 0; i < n; ++i) {
-        place.visible += is_visible(p[i]) ? 1 : 0;
-        if (p[i] == '\n') {
-            ++place.line;
-            line_start = i + 1;
-        }
+        visible += is_visible(p[i]) ? 1 : 0;
+        newlines += p[i] == '\n' ? 1 : 0;
+    }
+    place.visible += visible;
+    place.line += newlines;
+    size_t line_start = 0;
+    if (newlines > 0) {
+        line_start = n;
+        while (p[line_start - 1] != '\n') --line_start;
     }
     if (line_start > 0) {
         place.column = 1;
@@ -69,8 +73,9 @@ void tally(Place& place, const uint8_t* p, size_t n) {
 }
 
 struct Side {
-    int fd;
-    uint8_t* block;
+    int fd;                  // -1 for a buffer in memory, which is all in block from the start
+    uint8_t* block;          // where the bytes read are, from its start to end
+    uint8_t* visible;        // the visible bytes of the compacted comparison
     Place* place = nullptr;  // where the caller wants to know where this side stopped
     const uint8_t* pos = nullptr;
     const uint8_t* end = nullptr;
@@ -158,6 +163,8 @@ size_t nth_visible(const uint8_t* p, size_t k) {
 // the player's output against as many of the answer's, read as far as needed. At a difference,
 // each side is moved back to its first differing visible byte, or left at its end.
 Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
+    uint8_t* const out_visible = out.visible;
+    uint8_t* const ans_visible = ans.visible;
     const uint8_t* const out_start = out.pos;
     const size_t raw = std::min(out.available(), chunk_size);
     const size_t wanted = kernels.compact_visible(out_visible, out.pos, raw, raw).written;
@@ -238,9 +245,7 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const K
     }
 }
 
-Comparison compare_telling(int out_fd, int ans_fd, const KernelSet* kernels, Places* where) {
-    Side out{out_fd, out_block, where != nullptr ? &where->out : nullptr};
-    Side ans{ans_fd, ans_block, where != nullptr ? &where->ans : nullptr};
+Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Places* where) {
     const KernelSet* active = nullptr;
     const Comparison result = compare_sides(out, ans, kernels, active);
     if (where != nullptr) {
@@ -251,12 +256,42 @@ Comparison compare_telling(int out_fd, int ans_fd, const KernelSet* kernels, Pla
     return result;
 }
 
+Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, const KernelSet* kernels, Places* where) {
+    Side out{out_fd, workspace.out_block, workspace.out_visible, where != nullptr ? &where->out : nullptr};
+    Side ans{ans_fd, workspace.ans_block, workspace.ans_visible, where != nullptr ? &where->ans : nullptr};
+    return compare_telling(out, ans, kernels, where);
+}
+
+// A buffer in memory as a side whose one block has been read and whose end has been met. (The
+// compacted comparison writes the visible bytes, so they are not const.)
+// NOLINTNEXTLINE(readability-non-const-parameter)
+Side memory_side(const uint8_t* bytes, size_t size, uint8_t* visible, Place* place) {
+    auto* start = const_cast<uint8_t*>(bytes);  // never written: the engine only reads its blocks
+    Side side{-1, start, visible, place};
+    side.pos = start;
+    side.end = start + size;
+    side.ended = true;
+    side.read_total = size;
+    return side;
+}
+
 }  // namespace
 
+Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where) {
+    return compare_descriptors(workspace, out_fd, ans_fd, nullptr, where);
+}
+
 Comparison compare_visible(int out_fd, int ans_fd, Places* where) {
-    return compare_telling(out_fd, ans_fd, nullptr, where);
+    return compare_descriptors(own_workspace, out_fd, ans_fd, nullptr, where);
 }
 
 Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where) {
-    return compare_telling(out_fd, ans_fd, &kernels, where);
+    return compare_descriptors(own_workspace, out_fd, ans_fd, &kernels, where);
+}
+
+Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_size, const uint8_t* ans,
+                           size_t ans_size, Places* where) {
+    Side out_side = memory_side(out, out_size, workspace.out_visible, where != nullptr ? &where->out : nullptr);
+    Side ans_side = memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr);
+    return compare_telling(out_side, ans_side, nullptr, where);
 }

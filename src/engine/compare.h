@@ -44,19 +44,37 @@ struct Places {
     const char* kernel_set = nullptr;  // the name of the kernel set that made the last step
 };
 
-// Not reentrant: the engine's buffers (about 545 KiB) are static, so one comparison runs at a
-// time in a process, on one thread.
+// The engine's working memory: the block each side is read into, and the visible bytes of each
+// side in the compacted comparison; about 545 KiB. One comparison at a time uses a workspace, and
+// any number of workspaces may compare at once, on as many threads. Allocate one once (it is far
+// too large for a thread's stack) and reuse it.
+struct Workspace {
+    alignas(64) uint8_t out_block[engine_block_size];
+    alignas(64) uint8_t ans_block[engine_block_size];
+    alignas(64) uint8_t out_visible[chunk_size + compact_slack];
+    alignas(64) uint8_t ans_visible[chunk_size + compact_slack];
+};
+
 // Reads each descriptor in blocks, as its bytes arrive, and stops at the first difference.
-// Memory is the engine's fixed buffers, whatever the inputs' sizes. Given where, also tells
+// Memory is the workspace, whatever the inputs' sizes. Given where, also tells
 // where each side stopped, counting lines on the way (a pass over every block read); the
 // checker passes nothing and pays nothing for it.
 // The kernels are the scalar ones until the inputs have shown themselves larger than
 // probe_after bytes, and the best set this processor runs from then on: probing the processor
 // costs more than it saves on small inputs (CPUID traps to the hypervisor on a virtual machine).
+Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where = nullptr);
+
+// The same in a workspace of the process's own, for the commands, which compare once a process.
 Comparison compare_visible(int out_fd, int ans_fd, Places* where = nullptr);
 
-// The same with the given kernel set throughout (the tests, the benchmark, the fuzzer).
+// The same with the given kernel set throughout (the tests, the benchmark, the fuzzer), in the
+// process's own workspace.
 Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where = nullptr);
+
+// Two buffers in memory, compared where they stand (nothing is copied but the visible bytes of
+// the compacted comparison, into the workspace), as if each were a file holding them.
+Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_size, const uint8_t* ans,
+                           size_t ans_size, Places* where = nullptr);
 
 // Bytes read, both sides together, before the processor is probed.
 inline constexpr uint64_t probe_after = uint64_t{32} << 10;

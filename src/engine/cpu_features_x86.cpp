@@ -55,19 +55,22 @@ X86Words read_x86_words() {
 
 namespace {
 
-const X86Support& detected() {
-    // The engine runs on one thread, so a plain flag does, without the guard (and the exception
-    // support it pulls in) of a static initialised on first use.
-    static X86Support support;
-    static bool known = false;
-    if (!known) {
-        support = x86_support(read_x86_words());
-        known = true;
+// Read once and kept, as bits: threads that race to read the words read the same ones, so relaxed
+// atomic loads and stores do (see best_kernel_set).
+constexpr int known_bit = 1, avx2_bit = 2, avx512_bit = 4;
+
+int detected() {
+    static int bits = 0;
+    int seen = __atomic_load_n(&bits, __ATOMIC_RELAXED);
+    if (seen == 0) {
+        const X86Support support = x86_support(read_x86_words());
+        seen = known_bit | (support.avx2 ? avx2_bit : 0) | (support.avx512 ? avx512_bit : 0);
+        __atomic_store_n(&bits, seen, __ATOMIC_RELAXED);
     }
-    return support;
+    return seen;
 }
 
 }  // namespace
 
-bool avx2_supported() { return detected().avx2; }
-bool avx512_supported() { return detected().avx512; }
+bool avx2_supported() { return (detected() & avx2_bit) != 0; }
+bool avx512_supported() { return (detected() & avx512_bit) != 0; }

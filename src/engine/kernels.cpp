@@ -41,9 +41,14 @@ const KernelSet& choose_kernel_set(std::span<const KernelSet> sets) {
 }
 
 const KernelSet& best_kernel_set() {
-    // Chosen once. The engine runs on one thread, so a plain pointer does, without the guard
-    // (and the exception support it pulls in) of a static initialised on first use.
+    // Chosen on first use and kept. Threads that race to choose choose the same set, so relaxed
+    // atomic loads and stores do, without the guard (and the exception support it pulls in) of a
+    // static initialised on first use, or <atomic> (which the commands' musl build cannot take).
     static const KernelSet* best = nullptr;
-    if (best == nullptr) best = &choose_kernel_set(kernel_sets);
-    return *best;
+    const KernelSet* chosen = __atomic_load_n(&best, __ATOMIC_RELAXED);
+    if (chosen == nullptr) {
+        chosen = &choose_kernel_set(kernel_sets);
+        __atomic_store_n(&best, chosen, __ATOMIC_RELAXED);
+    }
+    return *chosen;
 }

@@ -59,7 +59,7 @@ inline size_t pack16(uint8_t* dst, __m128i bytes, uint32_t mask16) {
 
 }  // namespace
 
-#include "kernels_generic.h"
+#include "kernels_generic.inc"
 
 Compacted compact_visible(uint8_t* dst, const uint8_t* src, size_t n, size_t limit) {
     size_t i = 0;

@@ -52,7 +52,7 @@ inline uint64_t lowest_set_bits(uint64_t mask, size_t keep) {
 
 }  // namespace
 
-#include "kernels_generic.h"
+#include "kernels_generic.inc"
 
 Compacted compact_visible(uint8_t* dst, const uint8_t* src, size_t n, size_t limit) {
     size_t i = 0;

@@ -59,7 +59,7 @@ struct Window {
 
 }  // namespace
 
-#include "kernels_generic.h"
+#include "kernels_generic.inc"
 
 Compacted compact_visible(uint8_t* dst, const uint8_t* src, size_t n, size_t limit) {
     size_t i = 0;

@@ -31,5 +31,5 @@ namespace kernels::avx2 {
 }  // namespace kernels::avx2
 
 namespace kernels::avx512 {
-#include "kernels_functions.h"
+#include "kernels_functions.h"  // NOLINT(readability-duplicate-include): once per kernel set
 }  // namespace kernels::avx512

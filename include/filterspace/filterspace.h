@@ -1,0 +1,86 @@
+/* filterspace: compare two files, or two buffers, by their visible bytes only (0x21 to 0x7E),
+ * as the filterspace_e answer checker does, without starting a process.
+ *
+ * Every byte outside 0x21..0x7E is ignored wherever it stands, and what is left of the two inputs
+ * is compared byte for byte. Usable from C and C++; reentrant and thread-safe: any number of
+ * threads compare at once, each with a state of its own. See filterspace(3). */
+#ifndef FILTERSPACE_FILTERSPACE_H
+#define FILTERSPACE_FILTERSPACE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define FILTERSPACE_VERSION_MAJOR 1
+#define FILTERSPACE_VERSION_MINOR 2
+#define FILTERSPACE_VERSION_PATCH 0
+#define FILTERSPACE_VERSION "1.2.0"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define FILTERSPACE_API __attribute__((visibility("default")))
+#else
+#define FILTERSPACE_API
+#endif
+
+typedef enum filterspace_result {
+    FILTERSPACE_SAME = 0,              /* the visible bytes are the same */
+    FILTERSPACE_DIFFER = 1,            /* the first difference was met */
+    FILTERSPACE_OUTPUT_UNREADABLE = 2, /* a read of the output failed (errno in output.error) */
+    FILTERSPACE_ANSWER_UNREADABLE = 3  /* a read of the answer failed (errno in answer.error) */
+} filterspace_result;
+
+/* Where one side stopped: at its first visible byte that differs from the other side's, or at its
+ * end. Counted as filterspace_cmp prints them. */
+typedef struct filterspace_place {
+    uint64_t visible_byte; /* from 1: the index of the first differing visible byte (for a side
+                              that ended: its visible bytes plus one) */
+    uint64_t offset;       /* bytes before the place, from the start of the comparison */
+    uint64_t line;         /* from 1 */
+    uint64_t column;       /* from 1, in bytes */
+    int at_end;            /* 1 when the side ended there */
+    int error;             /* errno of the read that failed, else 0 */
+} filterspace_place;
+
+typedef struct filterspace_places {
+    filterspace_place output;
+    filterspace_place answer;
+} filterspace_places;
+
+/* A comparison's working memory (about 545 KiB): one comparison at a time each. Made once and
+ * reused; null when it cannot be allocated. */
+typedef struct filterspace_state filterspace_state;
+FILTERSPACE_API filterspace_state* filterspace_state_new(void);
+FILTERSPACE_API void filterspace_state_free(filterspace_state* state);
+
+/* Compares two open descriptors (files or pipes), each read from its current offset and streamed:
+ * a pipe is judged as its bytes arrive, and reading stops at the first difference. places, when
+ * not null, receives where each side stopped; counting lines then costs a pass over every byte
+ * read, so a caller that needs the places only for a difference may compare again, from the same
+ * offsets, with places, once the first comparison has found one. On an unreadable result errno
+ * is the failed read's error (also in the places' error). */
+FILTERSPACE_API filterspace_result filterspace_compare_fds(filterspace_state* state, int output_fd, int answer_fd,
+                                                           filterspace_places* places);
+
+/* Compares two buffers in memory where they stand. */
+FILTERSPACE_API filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output,
+                                                               size_t output_size, const void* answer,
+                                                               size_t answer_size, filterspace_places* places);
+
+/* Whether two descriptors are one file (the same device and inode): 1 when they are, 0 when not,
+ * -1 with errno set when either cannot be told. An output that is the answer is always the same:
+ * a caller whose contestant may replace its output with a link to the answer checks this first,
+ * as filterspace_e does. */
+FILTERSPACE_API int filterspace_same_file(int fd_a, int fd_b);
+
+/* The library's version, "MAJOR.MINOR.PATCH": that of the shared library loaded, which may be
+ * newer than the header's FILTERSPACE_VERSION. */
+FILTERSPACE_API const char* filterspace_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,69 @@
+// The C interface: the engine with a workspace per state, its places in the API's terms.
+#include "filterspace/filterspace.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+#include "compare.h"
+
+struct filterspace_state {
+    Workspace workspace;
+};
+
+namespace {
+
+filterspace_place place_of(const Place& place) {
+    return {place.visible + 1, place.offset, place.line, place.column, place.at_end ? 1 : 0, place.error};
+}
+
+filterspace_result result_of(Comparison comparison, const Places& where, filterspace_places* places) {
+    if (places != nullptr) *places = {place_of(where.out), place_of(where.ans)};
+    switch (comparison) {
+        case Comparison::same:
+            return FILTERSPACE_SAME;
+        case Comparison::differ:
+            return FILTERSPACE_DIFFER;
+        case Comparison::out_unreadable:
+            return FILTERSPACE_OUTPUT_UNREADABLE;
+        case Comparison::ans_unreadable:
+            break;
+    }
+    return FILTERSPACE_ANSWER_UNREADABLE;
+}
+
+}  // namespace
+
+filterspace_state* filterspace_state_new(void) {
+    void* memory = aligned_alloc(alignof(filterspace_state), sizeof(filterspace_state));
+    return memory != nullptr ? new (memory) filterspace_state : nullptr;
+}
+
+void filterspace_state_free(filterspace_state* state) { free(state); }
+
+filterspace_result filterspace_compare_fds(filterspace_state* state, int output_fd, int answer_fd,
+                                           filterspace_places* places) {
+    Places where;
+    const Comparison comparison =
+        compare_visible(state->workspace, output_fd, answer_fd, places != nullptr ? &where : nullptr);
+    return result_of(comparison, where, places);
+}
+
+filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output, size_t output_size,
+                                               const void* answer, size_t answer_size, filterspace_places* places) {
+    Places where;
+    const Comparison comparison =
+        compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
+                        static_cast<const uint8_t*>(answer), answer_size, places != nullptr ? &where : nullptr);
+    return result_of(comparison, where, places);
+}
+
+int filterspace_same_file(int fd_a, int fd_b) {
+    struct stat a = {}, b = {};
+    if (fstat(fd_a, &a) != 0 || fstat(fd_b, &b) != 0) return -1;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino ? 1 : 0;
+}
+
+const char* filterspace_version(void) { return FILTERSPACE_VERSION; }
