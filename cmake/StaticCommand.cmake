@@ -13,7 +13,9 @@
 include(${CMAKE_CURRENT_LIST_DIR}/EngineSources.cmake)
 # The commands need neither exceptions nor run-time type information, whose support code would
 # be linked into a static binary.
-set(lean_options -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+# Each function in a section of its own, so that a command's link drops what it never calls (the
+# comparison of buffers in memory, which only the library uses).
+set(lean_options -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
 
 # The engine as the tests, the benchmark and the fuzzer link it (and the commands on glibc).
 add_library(checker_engine STATIC ${engine_sources})
@@ -61,6 +63,6 @@ function(add_static_command name)
   # The sanitizers need a dynamic executable. A release build is stripped when linked, whatever
   # strip the package generator would find (llvm-strip beside clang leaves it as it is).
   if(NOT FILTERSPACE_SANITIZE AND NOT FILTERSPACE_TSAN)
-    target_link_options(${name} PRIVATE -static $<$<CONFIG:Release,MinSizeRel>:-s>)
+    target_link_options(${name} PRIVATE -static -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
   endif()
 endfunction()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tests of what a judge fleet installs: the install rules, the manual page, the Debian package,
 # and the installed checker in a bare chroot.
-#   packaging_test.sh install|manual|package|reproducible|chroot BUILD_DIR SOURCE_DIR
+#   packaging_test.sh install|manual|package|library|reproducible|chroot BUILD_DIR SOURCE_DIR
 # Exit 77 (a skip for CTest) where the machine cannot run a case, with the reason.
 set -euo pipefail
 
@@ -50,8 +50,9 @@ package_from_copy() {
    cmake -S "$1/source" -B "$1/build" -DCMAKE_BUILD_TYPE=Release -DFILTERSPACE_TESTS=OFF \
      -DFILTERSPACE_MUSL="${musl:-OFF}" ${toolchain:+-DCMAKE_TOOLCHAIN_FILE="$toolchain"} >/dev/null &&
      cmake --build "$1/build" -j2 >/dev/null &&
-     cpack --config "$1/build/CPackConfig.cmake" -G DEB -B "$1/package" >/dev/null) || fail "building in $1"
-  echo "$1"/package/filterspace-e_*.deb
+     cpack --config "$1/build/CPackConfig.cmake" -G DEB -B "$1/package" >/dev/null &&
+     cpack --config "$1/build/CPackLibraryConfig.cmake" -B "$1/package" >/dev/null) || fail "building in $1"
+  echo "$1"/package/*.deb
 }
 
 case $mode in
@@ -118,14 +119,51 @@ package)
   for path in $(installed_files /usr); do [[ ! -e $path ]] || fail "dpkg -r left $path"; done
   ;;
 
+library)
+  # The library's packages: the shared library, and the development files built against.
+  command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
+  command -v dpkg-shlibdeps >/dev/null || skip "dpkg-shlibdeps (dpkg-dev) is not installed"
+  cpack --config "$build/CPackLibraryConfig.cmake" -B "$scratch" >/dev/null
+  library=$(echo "$scratch"/libfilterspace1_*.deb) development=$(echo "$scratch"/libfilterspace-dev_*.deb)
+  [[ -f $library && -f $development ]] || fail "no library packages built"
+  library_files=$(dpkg-deb -c "$library" | awk '{print $6}')
+  development_files=$(dpkg-deb -c "$development" | awk '{print $6}')
+  soname=$(grep -E 'libfilterspace\.so\.1$' <<<"$library_files") || fail "no SONAME link: $library_files"
+  for file in include/filterspace/filterspace.h libfilterspace.so libfilterspace.a pkgconfig/filterspace.pc \
+    cmake/filterspace/filterspaceConfig.cmake man3/filterspace.3.gz; do
+    grep -q "$file\$" <<<"$development_files" || fail "libfilterspace-dev lacks $file"
+  done
+  [[ $(dpkg-deb -f "$development" Depends) == "libfilterspace1 (= $(dpkg-deb -f "$library" Version))" ]] ||
+    fail "libfilterspace-dev depends on $(dpkg-deb -f "$development" Depends)"
+  if command -v lintian >/dev/null; then
+    for deb in "$library" "$development"; do
+      lintian --fail-on error,warning "$deb" >/dev/null 2>&1 || fail "lintian: $(lintian "$deb" 2>&1)"
+    done
+  fi
+  [[ $(dpkg-deb -f "$library" Architecture) == $(dpkg --print-architecture) ]] ||
+    skip "packages for $(dpkg-deb -f "$library" Architecture) are not installed on this machine (checked: $soname)"
+  [[ $(id -u) == 0 ]] || skip "installing the packages needs root"
+  if dpkg -s libfilterspace1 >/dev/null 2>&1; then skip "libfilterspace1 is installed already; left alone"; fi
+  dpkg -i "$library" "$development" >/dev/null || fail "dpkg -i"
+  built=0
+  # shellcheck disable=SC2046
+  cc "$source/examples/library/compare.c" -o "$scratch/compare" $(pkg-config --cflags --libs filterspace) &&
+    "$scratch/compare" "$source/examples/out.txt" "$source/examples/ans.txt" >/dev/null && built=1
+  dpkg -r libfilterspace-dev libfilterspace1 >/dev/null || fail "dpkg -r"
+  [[ $built == 1 ]] || fail "the example did not build and run against the installed packages"
+  ;;
+
 reproducible)
   # Two builds of the same commit in different directories give the same package, byte for byte.
   command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
   command -v git >/dev/null && git -C "$source" rev-parse HEAD >/dev/null 2>&1 || skip "not a git checkout"
   skip_unless_static "$build/filterspace_e"
-  first=$(package_from_copy "$scratch/one")
-  second=$(package_from_copy "$scratch/two")
-  cmp "$first" "$second" || fail "two builds gave different packages"
+  read -r -a first <<<"$(package_from_copy "$scratch/one")"
+  read -r -a second <<<"$(package_from_copy "$scratch/two")"
+  [[ ${#first[@]} == 3 && ${#second[@]} == 3 ]] || fail "packages: ${first[*]}"
+  for k in 0 1 2; do
+    cmp "${first[$k]}" "${second[$k]}" || fail "two builds gave different packages: ${first[$k]##*/}"
+  done
   ;;
 
 chroot)
