@@ -104,25 +104,24 @@ std::string without_carriage_returns(std::string text) {
     return text;
 }
 
-// A private wine prefix, made before the first Windows run (wine prints its own lines then) and
-// stopped when the tests end.
+// The tests' own wine prefix, in the build tree, made on the first Windows run (wine prints its
+// own lines then) and kept for the next test processes, which the tests' resource lock runs one
+// at a time; the server is stopped when each process ends.
 class WinePrefix {
 public:
     static void prepare() { static WinePrefix prefix; }
-    ~WinePrefix() {
-        (void)system("wineserver -k >/dev/null 2>&1");
-        (void)system(("rm -rf " + path_).c_str());
-    }
+    ~WinePrefix() { (void)system("wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1"); }
 
 private:
     WinePrefix() {
-        char name[] = "/tmp/filterspace-wine-XXXXXX";
-        if (mkdtemp(name) != nullptr) path_ = name;
-        setenv("WINEPREFIX", path_.c_str(), 1);
+        setenv("WINEPREFIX", WINE_PREFIX_DIR, 1);
         setenv("WINEDEBUG", "-all", 1);
+        struct stat made = {};
+        if (stat(WINE_PREFIX_DIR "/system.reg", &made) == 0) return;
+        // A prefix left half made by an interrupted run is made anew.
+        (void)system("rm -rf " WINE_PREFIX_DIR);
         EXPECT_EQ(system("wineboot -i >/dev/null 2>&1"), 0) << "wineboot -i";
     }
-    std::string path_;
 };
 
 void check_row(const Variant& variant, const Row& row) {
