@@ -34,14 +34,6 @@ bool is(const FileStatus& st, const Identity& id) { return id.known && st.st_dev
 Identity record_identity;
 Identity placeholder_identity;
 
-// A record at descriptor 0, 1 or 2 would receive the diagnostics meant for standard error.
-int above_standard(int fd) {
-    if (fd < 0 || fd > 2) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    return moved;
-}
-
 // Whether path is the root of a mount: a file that a sandbox bound onto the record path on purpose.
 bool is_mount_root(const char* path) {
     struct statx status = {};

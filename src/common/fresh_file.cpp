@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace {
-
 int above_standard(int fd) {
     if (fd < 0 || fd > 2) return fd;
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -18,6 +16,8 @@ int above_standard(int fd) {
     errno = error;
     return moved;
 }
+
+namespace {
 
 // Created exclusively: never a name that exists, never through a link. Without random bytes the
 // name is still unique to this process, and a name planted there only moves on to the next one.

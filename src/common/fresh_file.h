@@ -13,6 +13,10 @@
 // or -1 with errno set, having removed the private file.
 int make_afresh(int dir, const char* name);
 
+// fd itself, or, where it is 0, 1 or 2 (a file there would receive what is meant for a standard
+// stream), a duplicate above them, fd closed; -1 with errno set when none can be made.
+int above_standard(int fd);
+
 // Writes all of text[0, length) to fd, retrying short and interrupted writes; false when a write
 // fails (errno set) or writes nothing.
 bool write_all(int fd, const char* text, size_t length);
