@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -43,17 +45,17 @@ filterspace_state* thread_state() {
     return state.get();
 }
 
-[[noreturn]] void raise_os_error(int error, const std::string& side, const py::object& name) {
-    const std::string message = "cannot read the " + side + ": " + strerror(error);
-    PyErr_SetObject(PyExc_OSError, py::make_tuple(error, message, name).ptr());
+// An OSError whose filename is the side's path or object, as Python's own are.
+[[noreturn]] void raise_os_error(int error, const std::string& message, const py::object& name) {
+    PyErr_SetObject(PyExc_OSError, py::make_tuple(error, message + ": " + strerror(error), name).ptr());
     throw py::error_already_set();
 }
 
 // error: the failed read's errno, for an unreadable side.
 Result result_of(filterspace_result result, int error, const filterspace_places* places, const py::object& output_name,
                  const py::object& answer_name) {
-    if (result == FILTERSPACE_OUTPUT_UNREADABLE) raise_os_error(error, "output", output_name);
-    if (result == FILTERSPACE_ANSWER_UNREADABLE) raise_os_error(error, "answer", answer_name);
+    if (result == FILTERSPACE_OUTPUT_UNREADABLE) raise_os_error(error, "cannot read the output", output_name);
+    if (result == FILTERSPACE_ANSWER_UNREADABLE) raise_os_error(error, "cannot read the answer", answer_name);
     if (result == FILTERSPACE_SAME || places == nullptr) return {true, std::nullopt, std::nullopt};
     return {false, place_of(places->output), place_of(places->answer)};
 }
@@ -92,25 +94,67 @@ Result compare(const py::handle& output, const py::handle& answer) {
     return result_of(result, 0, &places, py::none(), py::none());
 }
 
-// A descriptor for an integer (used as it is, from its offset), an object with fileno(), or a
-// path (str, bytes or os.PathLike, opened here and closed after).
+// The interpreter's main thread, the only one that runs Python's signal handlers.
+unsigned long main_thread_id = 0;
+
+// Asked by a comparison between blocks: whether a Python signal handler raised (Ctrl-C's
+// KeyboardInterrupt), which then ends the comparison. Only the main thread runs handlers. The
+// GIL is taken after every interrupted read or wait, when a signal has just arrived, and
+// otherwise at most every 10 ms, so that threads comparing at once do not queue for it.
+struct SignalCheck {
+    bool main_thread = PyThread_get_thread_ident() == main_thread_id;
+    std::chrono::steady_clock::time_point next{};
+    bool raised = false;  // a handler raised: its exception is set, to be thrown with the GIL
+};
+
+int python_signal_raised(void* context) {
+    auto& check = *static_cast<SignalCheck*>(context);
+    if (!check.main_thread) return 0;
+    const bool interrupted = errno == EINTR;
+    const auto now = std::chrono::steady_clock::now();
+    if (!interrupted && now < check.next) return 0;
+    check.next = now + std::chrono::milliseconds(10);
+    const py::gil_scoped_acquire locked;
+    check.raised = PyErr_CheckSignals() != 0;
+    return check.raised ? 1 : 0;
+}
+
+// A descriptor number, as Python's int: a bool is refused (True is no descriptor), and one out of
+// the C range raises OverflowError.
+int descriptor_of(const py::handle& number, const char* side) {
+    if (PyBool_Check(number.ptr()))
+        throw py::type_error(std::string(side) + " must be a path, a descriptor or a binary file, not bool");
+    int overflow = 0;
+    const long value = PyLong_AsLongAndOverflow(number.ptr(), &overflow);
+    if (value == -1 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+    if (overflow != 0 || value < INT_MIN || value > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, (std::string(side) + " descriptor out of range").c_str());
+        throw py::error_already_set();
+    }
+    return static_cast<int>(value);
+}
+
+// One side of compare_files: an integer descriptor (used as it is, from its offset, which the
+// comparison moves); an object with fileno(), compared from the position it reports (tell()),
+// the descriptor's offset put back afterwards, so that the object's own buffer stays right; or a
+// path (str, bytes or os.PathLike), opened without the GIL and closed after.
 class Input {
 public:
-    Input(const py::handle& source, const char* side) : name_(py::reinterpret_borrow<py::object>(source)) {
+    Input(const py::handle& source, const char* side) : side_(side), name_(py::reinterpret_borrow<py::object>(source)) {
+        const py::module_ io = py::module_::import("io");
         if (PyLong_Check(source.ptr())) {
-            fd_ = source.cast<int>();
+            fd_ = descriptor_of(source, side);
         } else if (py::hasattr(source, "fileno") && !PyUnicode_Check(source.ptr()) && !PyBytes_Check(source.ptr())) {
-            fd_ = source.attr("fileno")().cast<int>();
+            if (py::isinstance(source, io.attr("TextIOBase")))
+                throw py::type_error(std::string(side) +
+                                     " is a text file, whose position is no byte offset: pass its .buffer");
+            fd_ = descriptor_of(source.attr("fileno")(), side);
+            // Read from where the object says it stands. An unbuffered file that cannot tell (a
+            // pipe) stands where its descriptor does; any other object may hold bytes in its
+            // buffer that its descriptor has passed.
+            position_ = position_of(source, !py::isinstance(source, io.attr("FileIO")));
         } else {
-            const py::object path = py::module_::import("os").attr("fsencode")(source);
-            fd_ = open(PyBytes_AsString(path.ptr()), O_RDONLY | O_CLOEXEC);
-            if (fd_ < 0) {
-                const int error = errno;
-                const std::string message = std::string("cannot open the ") + side + ": " + strerror(error);
-                PyErr_SetObject(PyExc_OSError, py::make_tuple(error, message, name_).ptr());
-                throw py::error_already_set();
-            }
-            owned_ = true;
+            path_ = py::module_::import("os").attr("fsencode")(source).cast<std::string>();
         }
     }
     ~Input() {
@@ -118,41 +162,116 @@ public:
     }
     Input(const Input&) = delete;
     Input& operator=(const Input&) = delete;
+
+    // Without the GIL: opens a path (a FIFO may wait for its writer), retrying after a signal
+    // unless a Python handler raised. 0, or the errno of the failure (EINTR: a handler raised).
+    int open_path(SignalCheck& signals) {
+        if (path_.empty() && fd_ >= 0) return 0;
+        for (;;) {
+            fd_ = open(path_.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+            if (fd_ >= 0) {
+                owned_ = true;
+                return 0;
+            }
+            const int error = errno;
+            if (error != EINTR) return error;
+            if (python_signal_raised(&signals) != 0) return EINTR;
+        }
+    }
+    bool is_path() const { return !path_.empty(); }
+
+    // Without the GIL: puts the descriptor where the comparison starts, and tells that offset
+    // (-1 where it cannot seek: a pipe, compared once). 0, or the errno of a position that
+    // cannot be reached.
+    int start(off_t& offset) {
+        if (position_ >= 0) {
+            restore_ = lseek(fd_, 0, SEEK_CUR);
+            offset = restore_ >= 0 ? lseek(fd_, position_, SEEK_SET) : -1;
+            return offset == position_ ? 0 : errno != 0 ? errno : ESPIPE;
+        }
+        offset = lseek(fd_, 0, SEEK_CUR);
+        return 0;
+    }
+    // The descriptor's offset as the object left it, for a file object.
+    void put_back() const {
+        if (restore_ >= 0) (void)lseek(fd_, restore_, SEEK_SET);
+    }
+
     int fd() const { return fd_; }
+    const char* side() const { return side_; }
     const py::object& name() const { return name_; }
+    off_t position() const { return position_; }
 
 private:
+    // The position the object tells; -1 where it cannot and need not.
+    static off_t position_of(const py::handle& file, bool needed) {
+        try {
+            const long long position = file.attr("tell")().cast<long long>();
+            if (position >= 0) return static_cast<off_t>(position);
+        } catch (py::error_already_set&) {
+        } catch (py::cast_error&) {
+        }
+        if (!needed) return -1;
+        throw py::value_error(
+            "cannot tell where the file object stands (not seekable: a pipe?), so its buffer may hold "
+            "bytes its descriptor has passed: pass its fileno() to compare from the descriptor's offset");
+    }
+
+    const char* side_;
+    py::object name_;
+    std::string path_;
     int fd_ = -1;
     bool owned_ = false;
-    py::object name_;
+    off_t position_ = -1;  // a file object's position, where it is compared from
+    off_t restore_ = -1;   // the descriptor's offset to put back after
 };
 
 Result compare_files(const py::handle& output, const py::handle& answer) {
-    const Input out(output, "output"), ans(answer, "answer");
+    Input out(output, "output"), ans(answer, "answer");
     filterspace_state* state = thread_state();
+    SignalCheck signals;
     filterspace_places places{};
-    filterspace_result result;
+    filterspace_result result = FILTERSPACE_SAME;
+    Input* unopened = nullptr;
+    Input* unplaced = nullptr;
     int error = 0;
     {
-        // Files that can be read again are compared once without the places, and again, with
-        // them, only where they differ; pipes once, with them.
         const py::gil_scoped_release unlocked;
-        const off_t out_start = lseek(out.fd(), 0, SEEK_CUR), ans_start = lseek(ans.fd(), 0, SEEK_CUR);
-        const bool again = out_start >= 0 && ans_start >= 0;
-        result = filterspace_compare_fds(state, out.fd(), ans.fd(), again ? nullptr : &places);
-        error = errno;
-        if (again && result == FILTERSPACE_DIFFER && lseek(out.fd(), out_start, SEEK_SET) == out_start &&
-            lseek(ans.fd(), ans_start, SEEK_SET) == ans_start) {
-            result = filterspace_compare_fds(state, out.fd(), ans.fd(), &places);
+        off_t out_start = -1, ans_start = -1;
+        for (Input* input : {&out, &ans})
+            if (error == 0 && (error = input->open_path(signals)) != 0) unopened = input;
+        if (error == 0 && (error = out.start(out_start)) != 0) unplaced = &out;
+        if (error == 0 && (error = ans.start(ans_start)) != 0) unplaced = &ans;
+        if (error == 0) {
+            // Files that can be read again are compared once without the places, and again, from
+            // the same offsets, with them, only where they differ; pipes once, with them.
+            const bool again = out_start >= 0 && ans_start >= 0;
+            result = filterspace_compare_fds_stoppable(state, out.fd(), ans.fd(), again ? nullptr : &places,
+                                                       python_signal_raised, &signals);
             error = errno;
+            if (again && result == FILTERSPACE_DIFFER && lseek(out.fd(), out_start, SEEK_SET) == out_start &&
+                lseek(ans.fd(), ans_start, SEEK_SET) == ans_start) {
+                result = filterspace_compare_fds_stoppable(state, out.fd(), ans.fd(), &places, python_signal_raised,
+                                                           &signals);
+                error = errno;
+            }
         }
+        out.put_back();
+        ans.put_back();
     }
+    if (signals.raised) throw py::error_already_set();
+    if (unopened != nullptr)
+        raise_os_error(error, std::string("cannot open the ") + unopened->side(), unopened->name());
+    if (unplaced != nullptr)
+        throw py::value_error(std::string("cannot compare the ") + unplaced->side() + " from its position " +
+                              std::to_string(unplaced->position()) + ": " + strerror(error));
     return result_of(result, error, &places, out.name(), ans.name());
 }
 
 }  // namespace
 
 PYBIND11_MODULE(_filterspace, module) {
+    main_thread_id = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
     module.doc() = "Compare by visible bytes only (0x21 to 0x7E), as the filterspace_e checker does.";
     module.attr("__version__") = filterspace_version();
 
@@ -180,9 +299,17 @@ PYBIND11_MODULE(_filterspace, module) {
 
     module.def("compare", &compare, py::arg("output"), py::arg("answer"),
                "Compares two bytes-like objects (bytes, bytearray, memoryview, ...) where they stand, without "
-               "copying them. A str raises TypeError: a decoded text is never taken for a file name.");
+               "copying them, and lets other threads run meanwhile. A buffer that another thread rewrites during "
+               "the comparison gives an unspecified result, never a read outside it. A str raises TypeError: a "
+               "decoded text is never taken for a file name.");
     module.def("compare_files", &compare_files, py::arg("output"), py::arg("answer"),
-               "Compares two files, streamed: each a path (str, bytes or os.PathLike), an integer descriptor or an "
-               "object with fileno(), read from its current offset. A side that cannot be opened or read raises "
-               "OSError naming that side.");
+               "Compares two files, streamed, letting other threads run meanwhile (opening a path included). Each "
+               "side is a path (str, bytes or os.PathLike), opened and closed here; an integer descriptor, read "
+               "from its offset (which the comparison moves); or a binary file object with fileno(), read from "
+               "the position its tell() reports and left there. A text file raises TypeError (pass its .buffer); "
+               "a file object that cannot tell its position (a buffered pipe, whose buffer may hold bytes its "
+               "descriptor has passed) raises ValueError (pass its fileno()). A side that cannot be opened or "
+               "read raises OSError naming that side, with its path or object as filename. A non-blocking "
+               "descriptor is waited for. In the main thread, a signal handler that raises (Ctrl-C's "
+               "KeyboardInterrupt) ends the comparison within a block's read, and the exception propagates.");
 }

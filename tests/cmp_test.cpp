@@ -77,6 +77,39 @@ TEST_F(Cmp, StatusSameDifferTrouble) {
     }
 }
 
+// A closed standard descriptor is held before anything is opened: - on a closed standard input is
+// trouble, never the next file opened read as standard input (a file against itself, or its
+// first block against its second), and a closed standard output never takes a file's number,
+// whose report would then fail.
+TEST_F(Cmp, ClosedStandardDescriptors) {
+    const std::string twice = std::string(256 << 10, 'a') + std::string(256 << 10, 'a');
+    const std::string small = file("small", "12"), doubled = file("doubled", twice), other = file("other", "13");
+    struct Case {
+        std::vector<int> closed;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const std::string closed_input = "filterspace_cmp: -: standard input is closed\n";
+    const Case cases[] = {
+        {{0}, {small, "-"}, 2, closed_input},
+        {{0}, {doubled, "-"}, 2, closed_input},
+        {{0}, {"-", small}, 2, closed_input},
+        {{0, 1, 2}, {"-s", small, "-"}, 2, ""},
+        {{0}, {small, "/dev/stdin"}, 2, "filterspace_cmp: /dev/stdin: Bad file descriptor\n"},
+        {{0}, {small, small}, 0, ""},
+        {{1}, {small, other}, 1, ""},
+        {{1, 2}, {small, other}, 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back() + ", closed " + std::to_string(c.closed.size()));
+        const CheckerRun run = cmp(c.args, closing(c.closed));
+        EXPECT_TRUE(run.exited);
+        EXPECT_EQ(run.status, c.status);
+        if (c.closed.back() != 2) EXPECT_EQ(run.err, c.err);
+    }
+}
+
 // Trouble names the file it came from and says why, whichever side it is on; the quiet options
 // print nothing on a difference.
 TEST_F(Cmp, TroubleNamesItsFileAndItsReason) {

@@ -422,6 +422,25 @@ std::vector<Row> result_file_rows() {
              see_file,
              {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
                                "&quot;a&amp;b&lt;&quot;c&quot;&gt;.&quot;</result>\n"}}},
+            // Every invalid UTF-8 sequence as U+FFFD, each as long as its longest valid start: a bad
+            // lead byte, cut short, overlong, a surrogate, past U+10FFFF; and U+FFFE, which XML
+            // forbids. A real parser must take it.
+            {"-appes invalid UTF-8",
+             {"in", "\xff|\xc3x|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xef\xbf\xbe|\xf0\x9f\x98\x80|\xe2\x82", "ans",
+              "result", "-appes"},
+             2,
+             "",
+             see_file,
+             {{"result", xml +
+                             "<result outcome = \"presentation-error\">Output file not found: &quot;&#65533;|&#65533;x|"
+                             "&#65533;&#65533;|&#65533;&#65533;&#65533;|&#65533;&#65533;&#65533;&#65533;|&#65533;|"
+                             "&#128512;|&#65533;&quot;</result>\n"}},
+             {},
+             [](const std::string& dir) {
+                 const std::string parse =
+                     "python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' " + dir + "/result";
+                 EXPECT_EQ(system(parse.c_str()), 0) << "the XML does not parse";
+             }},
             {"-appes fail",
              {"in", "right", "missing", "result", "-appes"},
              3,
@@ -450,7 +469,8 @@ std::vector<Row> result_file_rows() {
              {},
              [](const std::string&, RunOptions& options) { with_file_size_limit(options, 64); }},
         },
-        {"-appes escapes", "result file a FIFO without a reader", "result file over a file-size limit"});
+        {"-appes escapes", "-appes invalid UTF-8", "result file a FIFO without a reader",
+         "result file over a file-size limit"});
 }
 
 class Testlib : public Protocol {};
@@ -531,6 +551,9 @@ void expect_fresh_regular_files(const std::string& dir) {
 
 std::vector<Row> validator_rows() {
     const std::string prefix = "filterspace_validator: ";
+    const std::string stale_note =
+        "cannot remove an earlier run's judgeerror.txt from the feedback directory fb: Is a directory; it is not "
+        "this run's\n";
     auto planted = [](const char* what) {
         return [what](const std::string& dir, RunOptions& options) {
             plant(dir, what);
@@ -545,6 +568,19 @@ std::vector<Row> validator_rows() {
          "",
          fresh_messages,
          {},
+         {},
+         "right"},
+        // An earlier judge error that cannot be removed is told to the jury; the verdict stands.
+        {"stale judgeerror.txt kept",
+         {"in", "ans", "fb"},
+         42,
+         "",
+         prefix + stale_note,
+         {{"fb/judgemessage.txt", "note: " + stale_note}, {"fb/teammessage.txt", ""}},
+         [](const std::string& dir, RunOptions&) {
+             ASSERT_EQ(mkdir((dir + "/fb/judgeerror.txt").c_str(), 0755), 0);
+             std::ofstream(dir + "/fb/judgeerror.txt/kept") << "an earlier run's judge error";
+         },
          {},
          "right"},
         // Judges check each .ans by validating it against itself.

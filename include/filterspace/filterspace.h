@@ -11,9 +11,9 @@
 #include <stdint.h>
 
 #define FILTERSPACE_VERSION_MAJOR 1
-#define FILTERSPACE_VERSION_MINOR 2
+#define FILTERSPACE_VERSION_MINOR 3
 #define FILTERSPACE_VERSION_PATCH 0
-#define FILTERSPACE_VERSION "1.2.0"
+#define FILTERSPACE_VERSION "1.3.0"
 
 #ifdef __cplusplus
 extern "C" {
@@ -29,7 +29,9 @@ typedef enum filterspace_result {
     FILTERSPACE_SAME = 0,              /* the visible bytes are the same */
     FILTERSPACE_DIFFER = 1,            /* the first difference was met */
     FILTERSPACE_OUTPUT_UNREADABLE = 2, /* a read of the output failed (errno in output.error) */
-    FILTERSPACE_ANSWER_UNREADABLE = 3  /* a read of the answer failed (errno in answer.error) */
+    FILTERSPACE_ANSWER_UNREADABLE = 3, /* a read of the answer failed (errno in answer.error) */
+    FILTERSPACE_STOPPED = 4            /* the caller's stop function ended the comparison; only
+                                          from filterspace_compare_fds_stoppable() */
 } filterspace_result;
 
 /* Where one side stopped: at its first visible byte that differs from the other side's, or at its
@@ -56,7 +58,8 @@ FILTERSPACE_API filterspace_state* filterspace_state_new(void);
 FILTERSPACE_API void filterspace_state_free(filterspace_state* state);
 
 /* Compares two open descriptors (files or pipes), each read from its current offset and streamed:
- * a pipe is judged as its bytes arrive, and reading stops at the first difference. places, when
+ * a pipe is judged as its bytes arrive, and reading stops at the first difference. A non-blocking
+ * descriptor with no data yet is waited for (poll), never taken for an unreadable one. places, when
  * not null, receives where each side stopped; counting lines then costs a pass over every byte
  * read, so a caller that needs the places only for a difference may compare again, from the same
  * offsets, with places, once the first comparison has found one. On an unreadable result errno
@@ -64,7 +67,22 @@ FILTERSPACE_API void filterspace_state_free(filterspace_state* state);
 FILTERSPACE_API filterspace_result filterspace_compare_fds(filterspace_state* state, int output_fd, int answer_fd,
                                                            filterspace_places* places);
 
-/* Compares two buffers in memory where they stand. */
+/* The same, but stoppable between blocks: stop(context) is called before each read of either
+ * descriptor (so at most a block of 256 KiB apart), and again after a read or a wait for data
+ * that a signal interrupted (EINTR; filterspace_compare_fds retries those). When it returns
+ * nonzero the comparison ends at once with FILTERSPACE_STOPPED, errno EINTR, and the descriptors
+ * at wherever reading had taken them; places, when not null, then hold EINTR in the error of the
+ * side that was about to be read. A signal handler installed without SA_RESTART makes a blocked
+ * read return, so that a stop function that reads a flag the handler sets ends a comparison
+ * waiting on a pipe. stop may be null: then this is filterspace_compare_fds. */
+typedef int (*filterspace_stop_function)(void* context);
+FILTERSPACE_API filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, int output_fd,
+                                                                     int answer_fd, filterspace_places* places,
+                                                                     filterspace_stop_function stop, void* context);
+
+/* Compares two buffers in memory where they stand. Each is read only within [p, p + size), whatever
+ * its bytes: a caller that rewrites a buffer while it is compared gets an unspecified result, and
+ * nothing worse (no read outside either buffer, no crash, no endless loop). */
 FILTERSPACE_API filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output,
                                                                size_t output_size, const void* answer,
                                                                size_t answer_size, filterspace_places* places);

@@ -32,5 +32,11 @@ class Result:
     def answer(self) -> Optional[Place]: ...
     def __bool__(self) -> bool: ...
 
-def compare(output: _Buffer, answer: _Buffer) -> Result: ...
-def compare_files(output: _File, answer: _File) -> Result: ...
+def compare(output: _Buffer, answer: _Buffer) -> Result:
+    """Compares two bytes-like objects where they stand; a buffer rewritten meanwhile by another
+    thread gives an unspecified result, never a read outside it."""
+
+def compare_files(output: _File, answer: _File) -> Result:
+    """Compares two files, streamed: a path; a descriptor, from its offset; a binary file object,
+    from its tell(), and left there. A text file raises TypeError, a file object that cannot tell
+    its position ValueError; Ctrl-C in the main thread ends it with KeyboardInterrupt."""

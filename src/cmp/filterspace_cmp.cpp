@@ -38,15 +38,24 @@ int bad_call(const char* message, const char* detail) {
     return status_trouble;
 }
 
-// A descriptor for an operand: - is standard input.
-int open_operand(const char* name) {
+// A descriptor for an operand: - is standard input, which must not have been closed.
+int open_operand(const char* name, unsigned closed_at_start) {
     FileIdentity status;
-    return strcmp(name, "-") == 0 ? STDIN_FILENO : open_readable_file(name, &status);
+    if (strcmp(name, "-") != 0) return open_readable_file(name, &status);
+    if ((closed_at_start & standard_input_closed) == 0) return STDIN_FILENO;
+    errno = EBADF;
+    return -1;
+}
+
+int cannot_open(const char* name) {
+    return strcmp(name, "-") == 0 && errno == EBADF ? trouble("-", "standard input is closed")
+                                                    : trouble(name, strerror(errno));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const unsigned closed_at_start = hold_standard_descriptors();
     bool quiet = false;
     const char* operands[2] = {};
     int operand_count = 0;
@@ -77,10 +86,10 @@ int main(int argc, char** argv) {
     if (strcmp(operands[0], "-") == 0 && strcmp(operands[1], "-") == 0)
         return bad_call("standard input can be only one of the files", "");
 
-    const int out = open_operand(operands[0]);
-    if (out < 0) return trouble(operands[0], strerror(errno));
-    const int ans = open_operand(operands[1]);
-    if (ans < 0) return trouble(operands[1], strerror(errno));
+    const int out = open_operand(operands[0], closed_at_start);
+    if (out < 0) return cannot_open(operands[0]);
+    const int ans = open_operand(operands[1], closed_at_start);
+    if (ans < 0) return cannot_open(operands[1]);
 
     Places where;
     switch (compare_visible(out, ans, &where)) {

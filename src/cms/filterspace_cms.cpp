@@ -44,6 +44,7 @@ int outcome(const char* score, const char* message, const char* admin_message) {
 
 int main(int argc, char** argv) {
     ignore_write_signals();
+    (void)hold_standard_descriptors();
     // A fourth argument (the task type with output comparison passes one) is not needed.
     if (argc < 4) return fail("usage: filterspace_cms input correct_output contestant_output");
     const char* answer_path = argv[2];

@@ -55,6 +55,8 @@ int open_readable_file(const char* path, FileIdentity* identity) {
     return fd;
 }
 
+unsigned hold_standard_descriptors() { return 0; }
+
 FILE* create_text_file(const char* path) { return widen(path, wide_path, 32768) ? _wfopen(wide_path, L"w") : nullptr; }
 
 char** arguments_in_utf8(int argc, char** argv) {
@@ -77,16 +79,66 @@ void ignore_write_signals() {}
 #else
 #include <unistd.h>
 
+namespace {
+
+FileIdentity identity_of(const struct stat& status) {
+    return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
+// Standard input's placeholder, once there is one: no input may be it.
+FileIdentity placeholder_input;
+bool placeholder_made = false;
+
+}  // namespace
+
+// Pipes, which need no file system (a bare chroot has no /dev/null): standard input's with its
+// writing end closed, so that it reads as empty at once; the others' with a reading end kept open
+// above 2 and neither end blocking, so that a write neither waits nor raises SIGPIPE.
+unsigned hold_standard_descriptors() {
+    unsigned closed = 0;
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1) closed |= 1u << fd;
+    if ((closed & standard_input_closed) != 0) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) == 0) {  // 0 is closed: ends[0] is 0 itself, or lands there
+            if (ends[0] != STDIN_FILENO) (void)dup2(ends[0], STDIN_FILENO);
+            for (const int end : ends)
+                if (end != STDIN_FILENO) close(end);
+            struct stat status = {};
+            if (fstat(STDIN_FILENO, &status) == 0) {
+                placeholder_input = identity_of(status);
+                placeholder_made = true;
+            }
+        }
+    }
+    int ends[2];
+    if ((closed & 6u) != 0 && pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        // Both ends above 2 first, where the copies onto 1 and 2 cannot overwrite them; the
+        // reading end stays open there for the process's life.
+        for (int& end : ends) {
+            if (end > 2) continue;
+            const int above = fcntl(end, F_DUPFD_CLOEXEC, 3);
+            close(end);
+            end = above;
+        }
+        for (int fd = 1; fd <= 2; ++fd)
+            if ((closed & 1u << fd) != 0 && ends[1] >= 0) (void)dup2(ends[1], fd);
+        if (ends[1] >= 0) close(ends[1]);
+    }
+    return closed;
+}
+
 int open_readable_file(const char* path, FileIdentity* identity) {
     const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat status = {};
     const bool status_known = fstat(fd, &status) == 0;
-    if (status_known && !S_ISDIR(status.st_mode)) {
-        *identity = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+    const bool placeholder = status_known && placeholder_made && same_file(identity_of(status), placeholder_input);
+    if (status_known && !S_ISDIR(status.st_mode) && !placeholder) {
+        *identity = identity_of(status);
         return fd;
     }
-    const int error = status_known ? EISDIR : errno;
+    const int error = !status_known ? errno : placeholder ? EBADF : EISDIR;
     close(fd);
     errno = error;
     return -1;

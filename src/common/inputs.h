@@ -13,10 +13,19 @@ struct FileIdentity {
     uint64_t index = 0;
 };
 
+// Puts a placeholder on each of descriptors 0, 1 and 2 that is closed, before anything is opened:
+// a file opened later would otherwise take that number and be read or written as a standard
+// stream. Standard input's placeholder reads as empty and is never opened as an input; standard
+// output's and error's take what is written and discard it. Returns which were closed: bit k for
+// descriptor k. (Windows: nothing is done, and 0 is returned.)
+unsigned hold_standard_descriptors();
+inline constexpr unsigned standard_input_closed = 1;
+
 // A descriptor to read path (UTF-8) from, as bytes, with the file's identity, or -1 with errno
 // set. A directory is refused with EISDIR (Linux opens one and fails only when it is read;
 // Windows refuses to open it at all). A file whose identity cannot be read is refused too: what
-// it is (a directory, the answer itself) would be unknown.
+// it is (a directory, the answer itself) would be unknown. Standard input's placeholder is refused
+// with EBADF, as the closed descriptor it stands for.
 int open_readable_file(const char* path, FileIdentity* identity);
 
 // A compared with itself is always right, so the front-ends refuse an output that is the answer

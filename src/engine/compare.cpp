@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -32,6 +33,19 @@ long read_some(int fd, uint8_t* buffer, size_t size) {
 #endif
 }
 
+// Waits until fd has something to read (a non-blocking descriptor that had nothing); false with
+// errno set when the wait fails or a signal interrupts it.
+bool wait_readable(int fd) {
+#ifdef _WIN32
+    (void)fd;
+    errno = EAGAIN;
+    return false;
+#else
+    pollfd ready{fd, POLLIN, 0};
+    return poll(&ready, 1, -1) >= 0;
+#endif
+}
+
 // After a compacted chunk, how far the advance kernel looks to tell whether density goes on.
 constexpr size_t dense_probe = 512;
 
@@ -51,10 +65,12 @@ void tally(Place& place, const uint8_t* p, size_t n) {
     }
     place.visible += visible;
     place.line += newlines;
+    // Found from the end, bounded by n: a buffer that a racing caller rewrites may no longer hold
+    // the newline counted above.
     size_t line_start = 0;
     if (newlines > 0) {
         line_start = n;
-        while (p[line_start - 1] != '\n') --line_start;
+        while (line_start > 0 && p[line_start - 1] != '\n') --line_start;
     }
     if (line_start > 0) {
         place.column = 1;
@@ -79,8 +95,9 @@ struct Side {
     Place* place = nullptr;  // where the caller wants to know where this side stopped
     const uint8_t* pos = nullptr;
     const uint8_t* end = nullptr;
-    bool ended = false;  // read() met the end of the file; never read again
-    int error = 0;       // errno of a read() that failed with something other than EINTR
+    const StopCheck* stop = nullptr;  // asked before each read and after each interruption
+    bool ended = false;               // read() met the end of the file; never read again
+    int error = 0;                    // errno of a read() that failed with something other than EINTR
 
     bool failed() const { return error != 0; }
     uint64_t read_total = 0;
@@ -92,6 +109,10 @@ struct Side {
         if (pos != end) return true;
         if (place != nullptr && end != nullptr) tally(*place, block, static_cast<size_t>(end - block));
         while (!ended && !failed()) {
+            if (stop != nullptr && stop->should_stop(stop->context) != 0) {
+                error = errno = EINTR;  // stopped by the caller: an interrupted read of this side
+                break;
+            }
             const long got = read_some(fd, block, engine_block_size);
             if (got > 0) {
                 pos = block;
@@ -101,6 +122,10 @@ struct Side {
             }
             if (got == 0) {
                 ended = true;
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A non-blocking descriptor with nothing yet: its bytes are waited for, as a
+                // blocking one's are.
+                if (!wait_readable(fd) && errno != EINTR) error = errno;
             } else if (errno != EINTR) {
                 error = errno;
             }
@@ -152,11 +177,13 @@ Step resync(Side& out, Side& ans, const KernelSet& kernels) {
     return Step::go_on;
 }
 
-// Index of the k-th visible byte (from 0) of p[0, n), which holds more than k of them.
-size_t nth_visible(const uint8_t* p, size_t k) {
-    size_t i = 0;
-    for (;; ++i)
+// Index of the k-th visible byte (from 0) of p[0, n), or n where it holds no more than k. The
+// bytes were counted once already, but a buffer that its caller rewrites meanwhile may hold fewer
+// now: the scan is bounded by n, never by that count.
+size_t nth_visible(const uint8_t* p, size_t n, size_t k) {
+    for (size_t i = 0; i < n; ++i)
         if (is_visible(p[i]) && k-- == 0) return i;
+    return n;
 }
 
 // From a common place, both sides holding bytes: the visible bytes of up to chunk_size bytes of
@@ -172,7 +199,7 @@ Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
     for (size_t matched = 0; matched < wanted;) {
         if (!ans.has_data()) {
             if (ans.failed()) return Step::ans_unreadable;
-            out.pos = out_start + nth_visible(out_start, matched);
+            out.pos = out_start + nth_visible(out_start, raw, matched);
             return Step::differ;
         }
         const uint8_t* const ans_start = ans.pos;
@@ -182,8 +209,8 @@ Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
         // Compared as they come, so that a difference is not held back by a slow answer.
         if (const size_t k = kernels.first_mismatch(out_visible + matched, ans_visible + matched, got.written);
             k != got.written) {
-            out.pos = out_start + nth_visible(out_start, matched + k);
-            ans.pos = ans_start + nth_visible(ans_start, k);
+            out.pos = out_start + nth_visible(out_start, raw, matched + k);
+            ans.pos = ans_start + nth_visible(ans_start, got.consumed, k);
             return Step::differ;
         }
         matched += got.written;
@@ -256,9 +283,11 @@ Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Place
     return result;
 }
 
-Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, const KernelSet* kernels, Places* where) {
+Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, const KernelSet* kernels, Places* where,
+                               const StopCheck* stop = nullptr) {
     Side out{out_fd, workspace.out_block, workspace.out_visible, where != nullptr ? &where->out : nullptr};
     Side ans{ans_fd, workspace.ans_block, workspace.ans_visible, where != nullptr ? &where->ans : nullptr};
+    out.stop = ans.stop = stop;
     return compare_telling(out, ans, kernels, where);
 }
 
@@ -277,8 +306,8 @@ Side memory_side(const uint8_t* bytes, size_t size, uint8_t* visible, Place* pla
 
 }  // namespace
 
-Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where) {
-    return compare_descriptors(workspace, out_fd, ans_fd, nullptr, where);
+Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where, const StopCheck* stop) {
+    return compare_descriptors(workspace, out_fd, ans_fd, nullptr, where, stop);
 }
 
 Comparison compare_visible(int out_fd, int ans_fd, Places* where) {

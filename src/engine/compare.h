@@ -55,14 +55,24 @@ struct Workspace {
     alignas(64) uint8_t ans_visible[chunk_size + compact_slack];
 };
 
-// Reads each descriptor in blocks, as its bytes arrive, and stops at the first difference.
+// Asked by a comparison of descriptors before each read, so after a read or a wait for data that
+// a signal interrupted too: nonzero ends the comparison as an interrupted read (EINTR) of the side
+// about to be read. Without it an interrupted read is simply retried.
+struct StopCheck {
+    int (*should_stop)(void* context);  // nonzero: stop
+    void* context;
+};
+
+// Reads each descriptor in blocks, as its bytes arrive (a non-blocking one is waited for), and
+// stops at the first difference.
 // Memory is the workspace, whatever the inputs' sizes. Given where, also tells
 // where each side stopped, counting lines on the way (a pass over every block read); the
 // checker passes nothing and pays nothing for it.
 // The kernels are the scalar ones until the inputs have shown themselves larger than
 // probe_after bytes, and the best set this processor runs from then on: probing the processor
 // costs more than it saves on small inputs (CPUID traps to the hypervisor on a virtual machine).
-Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where = nullptr);
+Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where = nullptr,
+                           const StopCheck* stop = nullptr);
 
 // The same in a workspace of the process's own, for the commands, which compare once a process.
 Comparison compare_visible(int out_fd, int ans_fd, Places* where = nullptr);

@@ -51,6 +51,21 @@ filterspace_result filterspace_compare_fds(filterspace_state* state, int output_
     return result_of(comparison, where, places);
 }
 
+filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, int output_fd, int answer_fd,
+                                                     filterspace_places* places, filterspace_stop_function stop,
+                                                     void* context) {
+    if (stop == nullptr) return filterspace_compare_fds(state, output_fd, answer_fd, places);
+    const StopCheck check{stop, context};
+    Places where;
+    const Comparison comparison =
+        compare_visible(state->workspace, output_fd, answer_fd, places != nullptr ? &where : nullptr, &check);
+    // The engine ends a stopped comparison as an interrupted read, which it otherwise retries.
+    const bool stopped =
+        (comparison == Comparison::out_unreadable || comparison == Comparison::ans_unreadable) && errno == EINTR;
+    const filterspace_result result = result_of(comparison, where, places);
+    return stopped ? FILTERSPACE_STOPPED : result;
+}
+
 filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output, size_t output_size,
                                                const void* answer, size_t answer_size, filterspace_places* places) {
     Places where;

@@ -48,23 +48,51 @@ struct Result {
     bool appes = false;
 };
 
+// The UTF-8 sequence at c: its code point and length. An invalid one (a bad lead byte, cut short,
+// overlong, a surrogate, past U+10FFFF) is U+FFFD, as long as its longest valid start and at least
+// one byte, as decoders that follow the Unicode standard's practice replace it. Stops at a NUL.
+struct Decoded {
+    uint32_t code;
+    int length;
+};
+Decoded decode_utf8(const unsigned char* c) {
+    constexpr Decoded invalid{0xFFFD, 1};
+    int length = 0;
+    uint32_t code = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (c[0] >= 0xC2 && c[0] <= 0xDF) {
+        length = 2, code = c[0] & 0x1Fu;
+    } else if (c[0] >= 0xE0 && c[0] <= 0xEF) {
+        length = 3, code = c[0] & 0x0Fu;
+        low = c[0] == 0xE0 ? 0xA0 : low;    // not overlong
+        high = c[0] == 0xED ? 0x9F : high;  // no surrogate
+    } else if (c[0] >= 0xF0 && c[0] <= 0xF4) {
+        length = 4, code = c[0] & 0x07u;
+        low = c[0] == 0xF0 ? 0x90 : low;    // not overlong
+        high = c[0] == 0xF4 ? 0x8F : high;  // not past U+10FFFF
+    } else {
+        return invalid;
+    }
+    for (int k = 1; k < length; ++k) {
+        if (c[k] < low || c[k] > high) return {invalid.code, k};
+        code = code << 6 | (c[k] & 0x3Fu);
+        low = 0x80, high = 0xBF;
+    }
+    return {code, length};
+}
+
 // The message as testlib's XML writes it: markup characters as entities, control bytes as dots,
 // and, since the XML declares windows-1251, each character outside ASCII (UTF-8 in the message:
-// a path) as a numeric character reference; a byte that is not UTF-8 as a question mark.
+// a path) as a numeric character reference, one that XML 1.0 allows: an invalid sequence, and
+// the noncharacters U+FFFE and U+FFFF, as U+FFFD.
 bool write_xml_escaped(FILE* to, const char* text) {
     for (const auto* c = reinterpret_cast<const unsigned char*>(text); *c != '\0'; ++c) {
         int put = 0;
         if (*c >= 0x80) {
-            const int length = *c >= 0xF0 ? 4 : *c >= 0xE0 ? 3 : *c >= 0xC0 ? 2 : 0;
-            uint32_t code = length == 0 ? 0 : *c & (0x7Fu >> length);
-            int k = 1;
-            for (; k < length && (c[k] & 0xC0) == 0x80; ++k) code = code << 6 | (c[k] & 0x3Fu);
-            if (length == 0 || k < length) {
-                put = fputc('?', to);
-            } else {
-                put = fprintf(to, "&#%u;", static_cast<unsigned>(code));
-                c += length - 1;
-            }
+            const Decoded decoded = decode_utf8(c);
+            const uint32_t code = decoded.code == 0xFFFE || decoded.code == 0xFFFF ? 0xFFFD : decoded.code;
+            put = fprintf(to, "&#%u;", static_cast<unsigned>(code));
+            c += decoded.length - 1;
         } else {
             put = *c == '&'   ? fputs("&amp;", to)
                   : *c == '<' ? fputs("&lt;", to)
@@ -123,6 +151,7 @@ constexpr char usage[] =
 
 int main(int argc, char** argv) {
     ignore_write_signals();
+    (void)hold_standard_descriptors();
     argv = arguments_in_utf8(argc, argv);
     // --testset and --group, each with the value after it, stand anywhere and are set aside.
     const char* files[5] = {};

@@ -74,7 +74,7 @@ bool open_feedback(const char* path, Feedback& feedback) {
         fail(feedback, "cannot open the feedback directory %s: %s", path, strerror(errno));
         return false;
     }
-    (void)unlinkat(feedback.dir, judge_error_file, 0);
+    const int stale_error = unlinkat(feedback.dir, judge_error_file, 0) == 0 || errno == ENOENT ? 0 : errno;
     for (const auto& [fd, name] :
          {std::pair{&feedback.judge, judge_message}, std::pair{&feedback.team, team_message}}) {
         *fd = make_afresh(feedback.dir, name);
@@ -82,6 +82,17 @@ bool open_feedback(const char* path, Feedback& feedback) {
             fail(feedback, "cannot replace %s in the feedback directory %s: %s", name, path, strerror(errno));
             return false;
         }
+    }
+    // An earlier judge error that stays (another user's file in a sticky directory) is told where
+    // the jury looks; the verdict stands.
+    if (stale_error != 0) {
+        char note[1024];
+        (void)snprintf(note, sizeof note,
+                       "cannot remove an earlier run's %s from the feedback directory %s: %s; it is not this run's\n",
+                       judge_error_file, path, strerror(stale_error));
+        (void)fprintf(stderr, "filterspace_validator: %s", note);
+        (void)write_text(feedback.judge, "note: ");
+        (void)write_text(feedback.judge, note);
     }
     return true;
 }
@@ -105,6 +116,8 @@ int report_difference(const Feedback& feedback, const char* answer_path, const P
 
 int main(int argc, char** argv) {
     ignore_write_signals();
+    // Told before anything is opened, which could take its number.
+    const bool team_output_given = (hold_standard_descriptors() & standard_input_closed) == 0;
     Feedback feedback;
     if (argc < 4)
         return fail(feedback,
@@ -112,8 +125,6 @@ int main(int argc, char** argv) {
                     "< team_output");
     // The input, and the additional arguments (flags of the default validator), have no use here.
     const char* answer_path = argv[2];
-    // Told before anything is opened, which could take its number.
-    const bool team_output_given = fcntl(STDIN_FILENO, F_GETFD) != -1;
     if (!open_feedback(argv[3], feedback)) return judge_error;
     // The team output is whatever the judge put on standard input; checking the package, judges
     // give the answer file itself there, which must be accepted.

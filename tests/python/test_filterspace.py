@@ -4,9 +4,12 @@ importable (installed, or the build tree's python/ on PYTHONPATH):
 import errno
 import os
 import pathlib
+import signal
+import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 import filterspace
@@ -81,10 +84,64 @@ class CompareFiles(unittest.TestCase):
             self.assertTrue(filterspace.compare_files(out, ans))
         fd = os.open(self.path / "out", os.O_RDONLY)
         ans = os.open(self.path / "ans", os.O_RDONLY)
-        os.lseek(fd, 2, os.SEEK_SET)  # from "2": the output is then "23"
-        self.assertFalse(filterspace.compare_files(fd, ans))
+        os.lseek(fd, 2, os.SEEK_SET)  # from "2": the output is then "23", against "123"
+        result = filterspace.compare_files(fd, ans)
+        self.assertFalse(result)
+        # Counted from where the comparison started, both times: from 0 the second pass says same.
+        self.assertEqual((result.output.visible_byte, result.output.offset, result.answer.visible_byte), (1, 0, 1))
         os.close(fd)
         os.close(ans)
+
+    def test_file_objects_from_the_position_they_report(self):
+        (self.path / "a").write_bytes(b"3\n1 2 3\n")
+        (self.path / "b").write_bytes(b"3\n4 5 6\n")
+        with open(self.path / "a", "rb") as out, open(self.path / "b", "rb") as ans:
+            out.readline(), ans.readline()  # the buffers hold the rest; the descriptors are at the end
+            result = filterspace.compare_files(out, ans)
+            self.assertFalse(result)
+            self.assertEqual((result.output.visible_byte, result.output.offset), (1, 0))
+            # Left where they stood, their buffers still right.
+            self.assertEqual((out.read(), ans.read()), (b"1 2 3\n", b"4 5 6\n"))
+        with open(self.path / "a", "rb", buffering=0) as out, open(self.path / "out", "rb") as ans:
+            out.read(2)  # unbuffered: "1 2 3" against "1 2 3"
+            ans.read(2)  # "2\r\n3\n", whose "2" meets the output's "1"
+            self.assertFalse(filterspace.compare_files(out, ans))
+            self.assertEqual((out.tell(), ans.tell()), (2, 2))
+            ans.seek(0)
+            self.assertTrue(filterspace.compare_files(out, ans))
+
+    def test_objects_that_cannot_say_where_they_stand_are_refused(self):
+        with open(self.path / "out", "r") as text:
+            with self.assertRaisesRegex(TypeError, r"\.buffer"):
+                filterspace.compare_files(text, self.path / "ans")
+        read_end, write_end = os.pipe()
+        os.write(write_end, b"12 3")
+        os.close(write_end)
+        with os.fdopen(read_end, "rb") as piped:
+            piped.read(1)  # the rest is in its buffer, not in the pipe
+            with self.assertRaisesRegex(ValueError, "fileno"):
+                filterspace.compare_files(piped, self.path / "ans")
+        for wrong, error in ((True, TypeError), (2 ** 40, OverflowError), (-2 ** 70, OverflowError)):
+            with self.subTest(descriptor=wrong), self.assertRaises(error):
+                filterspace.compare_files(wrong, self.path / "ans")
+
+    def test_a_pipe_beside_a_file_compared_once_with_its_places(self):
+        read_end, write_end = os.pipe()
+        os.write(write_end, b"1 2 x")
+        os.close(write_end)
+        (self.path / "y").write_bytes(b"12y")
+        result = filterspace.compare_files(read_end, self.path / "y")
+        os.close(read_end)
+        self.assertEqual(result.output.visible_byte, 3)
+
+    def test_a_non_blocking_pipe_is_waited_for(self):
+        read_end, write_end = os.pipe()
+        os.set_blocking(read_end, False)
+        timer = threading.Timer(0.2, lambda: (os.write(write_end, b"12\n3"), os.close(write_end)))
+        timer.start()
+        self.assertTrue(filterspace.compare_files(read_end, self.path / "ans"))
+        timer.join()
+        os.close(read_end)
 
     def test_a_pipe_streamed(self):
         read_end, write_end = os.pipe()
@@ -105,6 +162,7 @@ class CompareFiles(unittest.TestCase):
             filterspace.compare_files(self.path / "missing", self.path / "ans")
         self.assertEqual(raised.exception.errno, errno.ENOENT)
         self.assertIn("output", str(raised.exception))
+        self.assertEqual(raised.exception.filename, self.path / "missing")
         with self.assertRaises(OSError) as raised:
             filterspace.compare_files(self.path / "out", self.path)
         self.assertEqual(raised.exception.errno, errno.EISDIR)
@@ -134,6 +192,137 @@ class Threads(unittest.TestCase):
         for thread in threads:
             thread.join()
         self.assertEqual(failures, [])
+
+
+def run_alone(script, timeout=60):
+    """Runs script in a Python of its own with the module importable: a crash or a hang there fails
+    the test instead of the whole run."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    return subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=timeout)
+
+
+class Interrupts(unittest.TestCase):
+    def test_ctrl_c_ends_a_comparison_of_an_endless_pipe(self):
+        # Blank lines for ever from a FIFO the module opens: nothing differs, nothing ends, and
+        # Ctrl-C must end it, closing the FIFO.
+        script = """if 1:
+            import os, signal, subprocess, tempfile, threading, time, filterspace
+            directory = tempfile.mkdtemp()
+            fifo, ans = os.path.join(directory, "fifo"), os.path.join(directory, "ans")
+            os.mkfifo(fifo)
+            open(ans, "wb").write(b"1")
+            writer = subprocess.Popen(["sh", "-c", 'exec yes "" > "$0"', fifo])
+            before = sorted(os.listdir("/proc/self/fd"))
+            timer = threading.Timer(0.5, signal.pthread_kill, (threading.main_thread().ident, signal.SIGINT))
+            timer.start()
+            started = time.monotonic()
+            try:
+                filterspace.compare_files(fifo, ans)
+                print("not interrupted")
+            except KeyboardInterrupt:
+                print("interrupted after %.1f s" % (time.monotonic() - started))
+            timer.join()
+            writer.kill()
+            print("descriptors", "kept" if sorted(os.listdir("/proc/self/fd")) == before else "leaked")
+            """
+        try:
+            finished = run_alone(script, timeout=20)
+        except subprocess.TimeoutExpired:
+            self.fail("Ctrl-C did not end the comparison")
+        self.assertRegex(finished.stdout, r"^interrupted after [0-4]\.[0-9] s\ndescriptors kept\n$", finished.stderr)
+
+    def test_an_open_that_waits_stops_no_other_thread(self):
+        # A FIFO without a writer: its open waits, and must let the main thread run meanwhile.
+        script = """if 1:
+            import os, sys, tempfile, threading, time, filterspace
+            directory = tempfile.mkdtemp()
+            fifo, ans = os.path.join(directory, "fifo"), os.path.join(directory, "ans")
+            os.mkfifo(fifo)
+            open(ans, "wb").write(b"12")
+            results = []
+            comparing = threading.Thread(target=lambda: results.append(filterspace.compare_files(fifo, ans)))
+            comparing.start()
+            time.sleep(0.3)  # returns only if the waiting open left the GIL
+            with open(fifo, "wb") as writer:
+                writer.write(b"1 2")
+            comparing.join()
+            print(bool(results[0]))
+            """
+        try:
+            finished = run_alone(script, timeout=20)
+        except subprocess.TimeoutExpired:
+            self.fail("a thread waiting to open a FIFO held every other thread")
+        self.assertEqual((finished.returncode, finished.stdout.strip()), (0, "True"), finished.stderr)
+
+
+class Races(unittest.TestCase):
+    def test_compare_lets_other_threads_run(self):
+        size = 300 << 20
+        out = bytes(size)
+        ans = bytearray(size)
+        ticks = []
+        stop = threading.Event()
+
+        def tick():
+            while not stop.is_set():
+                ticks.append(time.monotonic())
+                time.sleep(0)
+
+        ticker = threading.Thread(target=tick)
+        ticker.start()
+        started = time.monotonic()
+        self.assertTrue(filterspace.compare(out, ans))
+        ended = time.monotonic()
+        stop.set()
+        ticker.join()
+        third = (ended - started) / 3
+        self.assertTrue(any(started + third < t < ended - third for t in ticks),
+                        "no other thread ran during %.3f s of comparison" % (ended - started))
+        ans.extend(b"x")  # the buffer was released: resizing it raises no BufferError
+        self.assertFalse(filterspace.compare(out, ans))
+
+    def test_buffers_rewritten_while_compared_are_never_read_outside(self):
+        # Buffers that end at an inaccessible page, and buffers that start right after one, each
+        # rewritten by another thread during the comparisons: any verdict, but no crash.
+        script = """if 1:
+            import ctypes, mmap, threading, filterspace
+            libc = ctypes.CDLL(None, use_errno=True)
+            libc.mprotect.argtypes = (ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int)
+            page = mmap.PAGESIZE
+            size = 64 * page
+            dense = (b"a " * size)[:size]
+            lines = b"\\n" + b" " * (size - 1)
+            cases = ((dense, True, size - 20000, b"a" * (size // 2 - 1) + b"b"),  # compacted, ends at a guard
+                     (dense, True, size - 20000, b"a" * (size // 2 - 100)),
+                     (lines, False, 0, b"x"))  # the only newline, walked back to, starts after a guard
+            for racing, at_end, blanked, other in cases:
+                memory = mmap.mmap(-1, 66 * page)
+                address = ctypes.addressof(ctypes.c_char.from_buffer(memory))
+                for guard in (address, address + 65 * page):
+                    assert libc.mprotect(guard, page, 0) == 0
+                start = 65 * page - size if at_end else page
+                view = memoryview(memory)[start:start + size]
+                view[:] = racing
+                stop = threading.Event()
+
+                def rewrite():
+                    blanks, original = b" " * (size - blanked), racing[blanked:]
+                    while not stop.is_set():
+                        view[blanked:] = blanks
+                        view[blanked:] = original
+
+                writer = threading.Thread(target=rewrite)
+                writer.start()
+                for k in range(1500):
+                    first, second = (view, other) if k % 2 == 0 else (other, view)
+                    filterspace.compare(first, second)
+                stop.set()
+                writer.join()
+                view.release()
+            print("survived")
+            """
+        finished = run_alone(script, timeout=240)
+        self.assertEqual((finished.returncode, finished.stdout.strip()), (0, "survived"), finished.stderr[-2000:])
 
 
 class DmojChecker(unittest.TestCase):
