@@ -255,7 +255,8 @@ TEST(KernelChoice, FastestSupportedSetElseTheReference) {
         {{set("reference", false), set("wide", false)}, "reference"},
         {{set("reference", true)}, "reference"},
     };
-    for (const Case& c : cases) EXPECT_STREQ(choose_kernel_set(c.sets).name, c.chosen) << c.chosen;
+    for (const Case& c : cases)
+        EXPECT_STREQ(choose_kernel_set({c.sets.data(), c.sets.size()}).name, c.chosen) << c.chosen;
 }
 
 #if defined(__x86_64__)

@@ -269,6 +269,17 @@ std::vector<Row> byte_rows(int wa, int pe) {
 }
 
 // The exit codes are testlib's unless the drop-in is built for ejudge.
+const std::string testlib_help =
+    "filterspace_testlib: a testlib-style checker by the visible-byte rule: only the bytes 0x21 to 0x7E of the "
+    "output and the answer count, every other byte is ignored wherever it stands.\n\n"
+    "Program must be run with the following arguments: \n"
+    "    [--testset testset] [--group group] <input-file> <output-file> <answer-file> [<report-file> [<-appes>]]\n\n";
+
+void one_and_one_two(const std::string& dir, RunOptions&) {
+    std::ofstream(dir + "/one") << " 1\n";
+    std::ofstream(dir + "/one_two") << " 1\n2";
+}
+
 std::vector<Row> testlib_rows(int wa, int pe, int fail) {
     return marked_posix_only(
         {
@@ -355,17 +366,31 @@ std::vector<Row> testlib_rows(int wa, int pe, int fail) {
              "FAIL --testset needs a non-empty value; " + usage + "\n"},
             {"group last", {"in", "right", "ans", "--group"}, fail, "", "FAIL --group needs a value; " + usage + "\n"},
             {"two arguments", {"in", "right"}, fail, "", "FAIL too few arguments; " + usage + "\n"},
+            // As testlib's checkers: the help on standard error, and a failure.
+            {"--help", {"--help"}, fail, "", testlib_help},
+            // One visible byte is one byte, not "1 visible bytes".
+            {"one visible byte", {"in", "one", "one"}, 0, "", "ok 1 visible byte matches\n", {}, one_and_one_two},
+            {"ended after one visible byte",
+             {"in", "one", "one_two"},
+             wa,
+             "",
+             "wrong answer the output ended after 1 visible byte, at line 2, column 1; the answer goes on at line 2, "
+             "column 1\n",
+             {},
+             one_and_one_two},
+            {"the answer's one visible byte",
+             {"in", "one_two", "one"},
+             wa,
+             "",
+             "wrong answer the output goes on past the answer's 1 visible byte, at line 2, column 1; the answer ended "
+             "at line 2, column 1\n",
+             {},
+             one_and_one_two},
             {"six arguments",
              {"in", "right", "ans", "result", "-appes", "more"},
              fail,
              "",
              "FAIL too many arguments; " + usage + "\n",
-             {{"result", std::nullopt}}},
-            {"fifth not -appes",
-             {"in", "right", "ans", "result", "-xml"},
-             fail,
-             "",
-             "FAIL the fifth argument must be -appes, not -xml; " + usage + "\n",
              {{"result", std::nullopt}}},
             // Neither a closed standard error nor a file-size limit kills the checker.
             {"standard error a broken pipe",
@@ -477,6 +502,12 @@ class Testlib : public Protocol {};
 
 TEST_P(Testlib, BehavesAsTestlib) {
     check(testlib_rows(1, 2, 3));
+    check({{"fifth not -appes",
+            {"in", "right", "ans", "result", "-xml"},
+            3,
+            "",
+            "FAIL the fifth argument must be -appes, not -xml; " + usage + "\n",
+            {{"result", std::nullopt}}}});
     check(byte_rows(1, 2));
     check(result_file_rows());
 }
@@ -485,6 +516,10 @@ INSTANTIATE_TEST_SUITE_P(Builds, Testlib,
                          ::testing::Values(Variant{"command", TESTLIB_PATH, COMMANDS_STATIC},
                                            Variant{"gxx_dropin", TESTLIB_GXX_DROPIN, false},
                                            Variant{"clang_dropin", TESTLIB_CLANG_DROPIN, false},
+                                           Variant{"gxx_cxx20_dropin", TESTLIB_GXX20_DROPIN, false},
+                                           Variant{"clang_cxx20_dropin", TESTLIB_CLANG20_DROPIN, false},
+                                           Variant{"gxx_cxx23_dropin", TESTLIB_GXX23_DROPIN, false},
+                                           Variant{"clang_cxx23_dropin", TESTLIB_CLANG23_DROPIN, false},
                                            Variant{"mingw64_dropin_under_wine", TESTLIB_MINGW64_DROPIN, false, true}),
                          test_name);
 
@@ -499,6 +534,13 @@ TEST_P(TestlibEjudge, ExitCodesOfEjudgeAndNoResultFile) {
             5,
             "",
             "wrong answer " + std::string(wrong_message) + "\n",
+            {{"result", std::nullopt}}},
+           // As testlib built for ejudge: a fifth argument is not read, whatever it is.
+           {"fifth argument not read",
+            {"in", "right", "ans", "result", "-xml"},
+            0,
+            "",
+            "ok " + std::string(right_message) + "\n",
             {{"result", std::nullopt}}}});
 }
 
@@ -511,9 +553,9 @@ constexpr char team_wrong[] =
     "Wrong answer: first difference at visible byte 4: line 3, column 3 of the output; line 2, column 3 of the "
     "answer.\n";
 constexpr char judge_wrong[] =
-    "team output ans differ: visible byte 4\n"
-    "  team output:3:3: 3 5\n"
-    "                     ^\n"
+    "standard input ans differ: visible byte 4\n"
+    "  standard input:3:3: 3 5\n"
+    "                        ^\n"
     "  ans:2:3: 3 4\n"
     "             ^\n";
 const Files fresh_messages = {
@@ -705,8 +747,8 @@ std::vector<Row> validator_rows() {
          {"in", "ans", "fb"},
          1,
          "",
-         prefix + "cannot read the team output: Is a directory\n",
-         judge_error_files("cannot read the team output: Is a directory"),
+         prefix + "cannot read standard input (the team output): Is a directory\n",
+         judge_error_files("cannot read standard input (the team output): Is a directory"),
          {},
          {},
          "dir"},
@@ -750,7 +792,11 @@ TEST_P(Validator, BehavesAsTheJudgesToolsExpect) { check(validator_rows()); }
 INSTANTIATE_TEST_SUITE_P(Builds, Validator,
                          ::testing::Values(Variant{"command", VALIDATOR_PATH, COMMANDS_STATIC},
                                            Variant{"gxx_dropin", VALIDATOR_GXX_DROPIN, false},
-                                           Variant{"clang_dropin", VALIDATOR_CLANG_DROPIN, false}),
+                                           Variant{"clang_dropin", VALIDATOR_CLANG_DROPIN, false},
+                                           Variant{"gxx_cxx20_dropin", VALIDATOR_GXX20_DROPIN, false},
+                                           Variant{"clang_cxx20_dropin", VALIDATOR_CLANG20_DROPIN, false},
+                                           Variant{"gxx_cxx23_dropin", VALIDATOR_GXX23_DROPIN, false},
+                                           Variant{"clang_cxx23_dropin", VALIDATOR_CLANG23_DROPIN, false}),
                          test_name);
 
 // ---- CMS: the first line of standard output and of standard error, then ADMIN_MESSAGE: lines.

@@ -14,16 +14,21 @@ except ImportError:  # outside DMOJ (this file's tests): the same three fields
     CheckerResult = namedtuple("CheckerResult", "passed points feedback")
 
 
+def characters(count):
+    return f"{count} visible character" + ("" if count == 1 else "s")
+
+
 def feedback_for(result):
     """Where the output and the answer part, in words a contestant reads; empty when they match."""
     out, ans = result.output, result.answer
     if result.same:
         return ""
     if out.at_end:
-        return (f"your output ended after {out.visible_byte - 1} visible characters (line {out.line}); "
+        return (f"your output ended after {characters(out.visible_byte - 1)} (line {out.line}); "
                 f"more was expected")
     if ans.at_end:
-        return f"your output goes on past the expected {ans.visible_byte - 1} visible characters, at line {out.line}, column {out.column}"
+        return (f"your output goes on past the expected {characters(ans.visible_byte - 1)}, at line {out.line}, "
+                f"column {out.column}")
     return f"first difference at visible character {out.visible_byte}: line {out.line}, column {out.column} of your output"
 
 

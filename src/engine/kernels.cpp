@@ -32,9 +32,9 @@ constexpr KernelSet kernel_sets[] = {
 
 }  // namespace
 
-std::span<const KernelSet> all_kernel_sets() { return kernel_sets; }
+KernelSets all_kernel_sets() { return {kernel_sets, sizeof kernel_sets / sizeof kernel_sets[0]}; }
 
-const KernelSet& choose_kernel_set(std::span<const KernelSet> sets) {
+const KernelSet& choose_kernel_set(KernelSets sets) {
     size_t i = sets.size() - 1;
     while (i > 0 && !sets[i].supported()) --i;
     return sets[i];
@@ -47,7 +47,7 @@ const KernelSet& best_kernel_set() {
     static const KernelSet* best = nullptr;
     const KernelSet* chosen = __atomic_load_n(&best, __ATOMIC_RELAXED);
     if (chosen == nullptr) {
-        chosen = &choose_kernel_set(kernel_sets);
+        chosen = &choose_kernel_set(all_kernel_sets());
         __atomic_store_n(&best, chosen, __ATOMIC_RELAXED);
     }
     return *chosen;

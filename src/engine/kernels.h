@@ -1,10 +1,10 @@
 // Byte kernels of the comparison: pure functions over buffers, one scalar version that defines
 // the truth and vector versions chosen at run time. None reads past the n bytes it is given.
+// Written in C++17, as the drop-ins that judges compile are.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 // The only bytes the comparison looks at: 0x21 '!' to 0x7E '~'.
 constexpr bool is_visible(uint8_t byte) { return static_cast<uint8_t>(byte - 0x21) < 0x5E; }
@@ -13,7 +13,7 @@ struct Advanced {
     size_t a;        // bytes of a passed
     size_t b;        // bytes of b passed
     size_t resyncs;  // differences in invisible bytes passed on the way
-    bool operator==(const Advanced&) const = default;
+    bool operator==(const Advanced& other) const { return a == other.a && b == other.b && resyncs == other.resyncs; }
 };
 
 struct Compacted {
@@ -61,10 +61,21 @@ struct KernelSet {
             kernels::set::first_mismatch, dense_gap                                                               \
     }
 
+// A run of kernel sets, never empty (what std::span would be, in C++17).
+struct KernelSets {
+    const KernelSet* first;
+    size_t count;
+    const KernelSet* begin() const { return first; }
+    const KernelSet* end() const { return first + count; }
+    size_t size() const { return count; }
+    const KernelSet& front() const { return *first; }
+    const KernelSet& operator[](size_t i) const { return first[i]; }
+};
+
 // Every set built into this binary, the scalar reference first.
-std::span<const KernelSet> all_kernel_sets();
+KernelSets all_kernel_sets();
 // The choice among sets listed from the slowest to the fastest, the first one the reference
 // that runs everywhere: the fastest supported one, else the first.
-const KernelSet& choose_kernel_set(std::span<const KernelSet> sets);
+const KernelSet& choose_kernel_set(KernelSets sets);
 // The choice among all_kernel_sets(), made on first use and kept.
 const KernelSet& best_kernel_set();

@@ -7,7 +7,7 @@
 // -appes) and standard error says to see it. Compiled with -DEJUDGE, the exit codes are
 // ejudge's and the result file is ignored, as in testlib.
 #ifdef _MSC_VER
-#error "Compile this checker with MinGW-w64 g++ (-std=c++20): Microsoft's compiler is not supported."
+#error "Compile this checker with MinGW-w64 g++ (-std=c++17): Microsoft's compiler is not supported."
 #endif
 
 #include <cerrno>
@@ -147,12 +147,26 @@ __attribute__((format(printf, 3, 4))) int quit(const Result& result, Outcome out
 constexpr char usage[] =
     "usage: filterspace_testlib [--testset T] [--group G] input output answer [result_file [-appes]]";
 
+// --help as the first argument, as testlib's checkers take it: the help on standard error, and
+// the run ends as a failure.
+int help() {
+    (void)fprintf(stderr,
+                  "filterspace_testlib: a testlib-style checker by the visible-byte rule: only the bytes 0x21 to "
+                  "0x7E of the output and the answer count, every other byte is ignored wherever it stands.\n"
+                  "\n"
+                  "Program must be run with the following arguments: \n"
+                  "    [--testset testset] [--group group] <input-file> <output-file> <answer-file> "
+                  "[<report-file> [<-appes>]]\n\n");
+    return outcomes[static_cast<int>(Outcome::fail)].status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ignore_write_signals();
     (void)hold_standard_descriptors();
     argv = arguments_in_utf8(argc, argv);
+    if (argc > 1 && strcmp(argv[1], "--help") == 0) return help();
     // --testset and --group, each with the value after it, stand anywhere and are set aside.
     const char* files[5] = {};
     int count = 0;
@@ -171,8 +185,10 @@ int main(int argc, char** argv) {
         }
     }
     if (count < 3) return quit(no_result, Outcome::fail, "too few arguments; %s", usage);
+#ifndef EJUDGE  // testlib built for ejudge takes no result file, and does not read a fifth argument
     if (count == 5 && strcmp(files[4], "-appes") != 0 && strcmp(files[4], "-APPES") != 0)
         return quit(no_result, Outcome::fail, "the fifth argument must be -appes, not %s; %s", files[4], usage);
+#endif
     const char* output_path = files[1];
     const char* answer_path = files[2];
     Result result;
@@ -202,10 +218,11 @@ int main(int argc, char** argv) {
     switch (compare_visible(output, answer, &where)) {
         case Comparison::same:
 #ifdef FILTERSPACE_TELL_KERNEL_SET  // for the tests: which kernels made the comparison
-            return quit(result, Outcome::ok, "%" PRIu64 " visible bytes match (%s)", where.out.visible,
-                        where.kernel_set);
+            return quit(result, Outcome::ok, "%" PRIu64 " visible %s (%s)", where.out.visible,
+                        where.out.visible == 1 ? "byte matches" : "bytes match", where.kernel_set);
 #else
-            return quit(result, Outcome::ok, "%" PRIu64 " visible bytes match", where.out.visible);
+            return quit(result, Outcome::ok, "%" PRIu64 " visible %s", where.out.visible,
+                        where.out.visible == 1 ? "byte matches" : "bytes match");
 #endif
         case Comparison::out_unreadable:
             return quit(result, Outcome::presentation_error, "cannot read the output file %s: %s", output_path,

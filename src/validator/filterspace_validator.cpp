@@ -99,7 +99,7 @@ bool open_feedback(const char* path, Feedback& feedback) {
 
 int report_difference(const Feedback& feedback, const char* answer_path, const Places& where) {
     FILE* judges = fdopen(feedback.judge, "w");
-    bool written = judges != nullptr && print_difference(judges, "team output", answer_path, where);
+    bool written = judges != nullptr && print_difference(judges, "standard input", answer_path, where);
     written = judges != nullptr && fclose(judges) == 0 && written;
     char position[512];
     written = written &&
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
         case Comparison::same:
             return accepted;
         case Comparison::out_unreadable:
-            return fail(feedback, "cannot read the team output: %s", strerror(where.out.error));
+            return fail(feedback, "cannot read standard input (the team output): %s", strerror(where.out.error));
         case Comparison::ans_unreadable:
             return fail(feedback, "cannot read the answer file %s: %s", answer_path, strerror(where.ans.error));
         case Comparison::differ:

@@ -335,6 +335,10 @@ class DmojChecker(unittest.TestCase):
         short = checker.check(b"1 2\n3", b"1 2\n3 4\n")
         self.assertEqual(short.feedback, "your output ended after 3 visible characters (line 2); more was expected")
         self.assertNotIn("4", short.feedback.replace("line 2", ""))
+        one = checker.check(b"1", b"1 2")
+        self.assertEqual(one.feedback, "your output ended after 1 visible character (line 1); more was expected")
+        self.assertEqual(checker.check(b"1 2", b"\n1").feedback,
+                         "your output goes on past the expected 1 visible character, at line 1, column 3")
 
 
 if __name__ == "__main__":
