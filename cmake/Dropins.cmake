@@ -24,11 +24,21 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
   amalgamate(${validator_dropin} "filterspace_validator.cpp: a problem-package output validator by the visible-byte rule"
              src/common/excerpt.h src/common/excerpt.cpp src/common/fresh_file.h src/common/fresh_file.cpp
              src/validator/filterspace_validator.cpp)
+  set(lemon_dropin ${dropins}/lemon/filterspace_lemon.cpp)
+  amalgamate(${lemon_dropin} "filterspace_lemon.cpp: a Lemon-style special judge by the visible-byte rule"
+             src/common/fresh_file.h src/common/fresh_file.cpp src/lemon/filterspace_lemon.cpp)
+  set(hustoj_dropin ${dropins}/hustoj/filterspace_hustoj.cpp)
+  amalgamate(${hustoj_dropin} "filterspace_hustoj.cpp: a HUSTOJ-style special judge by the visible-byte rule"
+             src/hustoj/filterspace_hustoj.cpp)
+  set(syzoj_dropin ${dropins}/syzoj/filterspace_syzoj.cpp)
+  amalgamate(${syzoj_dropin} "filterspace_syzoj.cpp: a SYZOJ-style special judge by the visible-byte rule"
+             src/syzoj/filterspace_syzoj.cpp)
   set(validator_scripts ${dropins}/output_validator/build ${dropins}/output_validator/run)
   add_custom_command(OUTPUT ${validator_scripts}
     COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/dropins/output_validator/build
             ${PROJECT_SOURCE_DIR}/dropins/output_validator/run ${dropins}/output_validator/
     DEPENDS dropins/output_validator/build dropins/output_validator/run
     COMMENT "Copying the output validator's scripts")
-  add_custom_target(dropins ALL DEPENDS ${testlib_dropin} ${validator_dropin} ${validator_scripts})
+  add_custom_target(dropins ALL DEPENDS ${testlib_dropin} ${validator_dropin} ${validator_scripts} ${lemon_dropin}
+                                        ${hustoj_dropin} ${syzoj_dropin})
 endif()

@@ -3,11 +3,15 @@
 # has manual pages and changelogs compressed, without time stamps.
 include(GNUInstallDirs)
 install(TARGETS filterspace_e filterspace_cmp filterspace_validator filterspace_testlib filterspace_cms
+                filterspace_lemon filterspace_hustoj filterspace_syzoj
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET dropins)
   install(FILES ${testlib_dropin} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/filterspace-e/testlib)
   install(FILES ${validator_dropin} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/filterspace-e/output_validator)
   install(PROGRAMS ${validator_scripts} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/filterspace-e/output_validator)
+  foreach(dropin lemon hustoj syzoj)
+    install(FILES ${${dropin}_dropin} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/filterspace-e/${dropin})
+  endforeach()
 endif()
 function(compress source name)
   set(compressed ${CMAKE_CURRENT_BINARY_DIR}/compressed/${name}.gz)
@@ -20,7 +24,8 @@ function(compress source name)
   set(compressed_files ${compressed_files} ${compressed} PARENT_SCOPE)
 endfunction()
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/compressed)
-foreach(page filterspace_e.1 filterspace_cmp.1 filterspace_validator.1 filterspace_testlib.1 filterspace_cms.1)
+foreach(page filterspace_e.1 filterspace_cmp.1 filterspace_validator.1 filterspace_testlib.1 filterspace_cms.1
+             filterspace_lemon.1 filterspace_hustoj.1 filterspace_syzoj.1)
   # The version stands in the manual pages' title lines.
   configure_file(doc/${page} man/${page} @ONLY)
   compress(${CMAKE_CURRENT_BINARY_DIR}/man/${page} ${page})
@@ -71,8 +76,10 @@ an excerpt of the line.
 
 filterspace_validator, filterspace_testlib and filterspace_cms speak the
 checker protocols of problem packages (DOMjudge, Kattis), testlib-style judges
-and CMS; single-source drop-ins of the validator and of the testlib checker,
-for judges that compile checkers themselves, are in /usr/share/filterspace-e.")
+and CMS; filterspace_lemon, filterspace_hustoj and filterspace_syzoj the
+special-judge protocols of LemonLime, HUSTOJ and SYZOJ, as Hydro and LibreOJ
+speak them too. Single-source drop-ins of each but CMS's, for judges that
+compile checkers themselves, are in /usr/share/filterspace-e.")
 # Reproducible packages: every time stamp in the package is the last commit's, unless the caller
 # set SOURCE_DATE_EPOCH; cpack reads it from the configuration script below.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})

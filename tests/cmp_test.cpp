@@ -106,7 +106,9 @@ TEST_F(Cmp, ClosedStandardDescriptors) {
         const CheckerRun run = cmp(c.args, closing(c.closed));
         EXPECT_TRUE(run.exited);
         EXPECT_EQ(run.status, c.status);
-        if (c.closed.back() != 2) EXPECT_EQ(run.err, c.err);
+        if (c.closed.back() != 2) {
+            EXPECT_EQ(run.err, c.err);
+        }
     }
 }
 

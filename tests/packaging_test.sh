@@ -22,15 +22,19 @@ files_below() { (cd "$1" && find . -type f | sort); }
 
 # What is installed below a prefix, sorted: each command, the package's documentation files, the
 # drop-ins, the lintian override, and the manual pages.
-commands=(filterspace_cmp filterspace_cms filterspace_e filterspace_testlib filterspace_validator)
+commands=(filterspace_cmp filterspace_cms filterspace_e filterspace_hustoj filterspace_lemon filterspace_syzoj
+  filterspace_testlib filterspace_validator)
 installed_files() {
   for command in "${commands[@]}"; do echo "$1/bin/$command"; done
   echo "$1/share/doc/filterspace-e/changelog.gz"
   echo "$1/share/doc/filterspace-e/copyright"
   if [[ -d $build/dropins ]]; then  # x86-64 builds only
+    echo "$1/share/filterspace-e/hustoj/filterspace_hustoj.cpp"
+    echo "$1/share/filterspace-e/lemon/filterspace_lemon.cpp"
     echo "$1/share/filterspace-e/output_validator/build"
     echo "$1/share/filterspace-e/output_validator/filterspace_validator.cpp"
     echo "$1/share/filterspace-e/output_validator/run"
+    echo "$1/share/filterspace-e/syzoj/filterspace_syzoj.cpp"
     echo "$1/share/filterspace-e/testlib/filterspace_testlib_checker.cpp"
   fi
   echo "$1/share/lintian/overrides/filterspace-e"

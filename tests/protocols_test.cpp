@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "judge_models.h"
 #include "run_checker.h"
 
 namespace {
@@ -51,6 +52,7 @@ struct Row {
     bool needs_static = false;  // fault injection on descriptor 3, which a dynamic loader uses
     // Signals, FIFOs, /proc, limits and fault injection, which Windows has not (or not so).
     bool posix_only = false;
+    bool windows_only = false;  // paths with backslashes
 };
 
 struct Variant {
@@ -124,10 +126,14 @@ private:
     }
 };
 
-void check_row(const Variant& variant, const Row& row) {
+// What a test does with a row's run besides the table's checks: the judges' models read it.
+using Observer = std::function<void(const CheckerRun& run, const std::string& dir)>;
+
+void check_row(const Variant& variant, const Row& row, const Observer& observe = {}) {
     SCOPED_TRACE(row.what);
     if (row.needs_static && !variant.is_static) return;
     if (row.posix_only && variant.under_wine) return;
+    if (row.windows_only && !variant.under_wine) return;
     const ScratchDirectory scratch;
     const std::string& dir = scratch.path();
     ASSERT_FALSE(dir.empty());
@@ -165,6 +171,7 @@ void check_row(const Variant& variant, const Row& row) {
         EXPECT_EQ(written ? std::optional(same_words(*written)) : written, content) << path;
     }
     if (row.verify) row.verify(dir);
+    if (observe) observe(run, dir);
 }
 
 // A pipe whose reader is gone: writing to it raises SIGPIPE.
@@ -964,6 +971,569 @@ TEST(ValidatorDirectory, ConcurrentRunsOnAFreshDirectory) {
     }
     for (auto& worker : workers) worker.join();
     for (int k = 0; k < 4; ++k) EXPECT_EQ(statuses[k], 42) << "worker " << k;
+}
+
+// ---- The school judges' special-judge protocols: Lemon, HUSTOJ and SYZOJ. Every row is also read
+// by a model of each judge that speaks the protocol (judge_models.h).
+
+// What a row must come to: right is accepted everywhere, wrong is wrong everywhere, and a judge
+// failure is a failure in every judge that has one, and never right in those that have not.
+enum class Meant { right, wrong, judge_failure };
+
+struct JudgedRow {
+    Row row;
+    Meant meant;
+};
+
+const char* name_of(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::accepted:
+            return "accepted";
+        case Verdict::partial:
+            return "partial";
+        case Verdict::wrong:
+            return "wrong";
+        case Verdict::failed:
+            return "failed";
+    }
+    return "?";
+}
+
+void expect_judged(const char* judge, Verdict verdict, Meant meant, bool has_failure) {
+    const Verdict want = meant == Meant::right                   ? Verdict::accepted
+                         : meant == Meant::wrong || !has_failure ? Verdict::wrong
+                                                                 : Verdict::failed;
+    EXPECT_EQ(name_of(verdict), std::string(name_of(want))) << judge;
+}
+
+SpecialJudgeRun as_judged(const CheckerRun& run, const std::optional<std::string>& score_file = std::nullopt) {
+    return {run.exited, run.status, run.out, run.err, score_file};
+}
+
+// The answer's second line, which no message may show.
+constexpr char answer_line[] = "3 4";
+
+void expect_no_answer_byte(const std::string& message) {
+    EXPECT_EQ(message.find(answer_line), std::string::npos) << "a message shows the answer: " << message;
+}
+
+class SchoolJudge : public Protocol {
+protected:
+    void check(const std::vector<JudgedRow>& rows,
+               const std::function<void(const JudgedRow&, const CheckerRun&, const std::string&)>& judges) {
+        for (const JudgedRow& row : rows)
+            check_row(GetParam(), row.row,
+                      [&](const CheckerRun& run, const std::string& dir) { judges(row, run, dir); });
+    }
+};
+
+Row::Prepare with_short_output() {
+    return [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/short") << "1 2\n3"; };
+}
+
+Row::Prepare closing_standard_streams(std::vector<int> descriptors) {
+    return [descriptors](const std::string&, RunOptions& options) { options.closed_descriptors = descriptors; };
+}
+
+constexpr char ok_message[] = "ok: 4 visible bytes match";
+constexpr char same_reason[] = "an answer compared with itself is always right";
+const std::string lemon_prefix = "filterspace_lemon: ";
+constexpr char bad_full_score[] =
+    " is not a whole number from 0 to 2147483647 (Hydro: give each test case an integer score, or a sum subtask a "
+    "score its case count divides)";
+
+std::vector<std::string> lemon_call(const std::string& out, const std::string& ans, const std::string& full = "100") {
+    return {"in", out, ans, full, "score", "message"};
+}
+
+Files lemon_files(const std::string& score, const std::string& message) {
+    return {{"score", score}, {"message", message + "\n"}};
+}
+
+Files lemon_failure_files(const std::string& reason) {
+    return {{"score", std::nullopt}, {"message", "judge error: " + reason + "\n"}};
+}
+
+std::vector<JudgedRow> lemon_rows() {
+    const std::string wrong = std::string("wrong answer: ") + wrong_message;
+    auto planted = [](bool fifo) {
+        return [fifo](const std::string& dir, RunOptions&) {
+            std::ofstream(dir + "/target") << "kept";
+            for (const char* name : {"/score", "/message"})
+                ASSERT_EQ(fifo ? mkfifo((dir + name).c_str(), 0600) : symlink("target", (dir + name).c_str()), 0);
+        };
+    };
+    std::vector<JudgedRow> rows = {
+        {{"right", lemon_call("right", "ans"), 0, "", "", lemon_files("100\n", ok_message)}, Meant::right},
+        {{"right, a full score of 7", lemon_call("right", "ans", "7"), 0, "", "", lemon_files("7\n", ok_message)},
+         Meant::right},
+        // LemonLime reads 010 as octal 8: the score is written without leading zeros.
+        {{"right, a full score with a leading zero", lemon_call("right", "ans", "010"), 0, "", "",
+          lemon_files("10\n", ok_message)},
+         Meant::right},
+        {{"right, the largest full score", lemon_call("right", "ans", "2147483647"), 0, "", "",
+          lemon_files("2147483647\n", ok_message)},
+         Meant::right},
+        {{"wrong", lemon_call("wrong", "ans"), 0, "", "", lemon_files("0\n", wrong)}, Meant::wrong},
+        {{"output ending early", lemon_call("short", "ans"), 0, "", "",
+          lemon_files("0\n",
+                      "wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on "
+                      "at line 2, column 3"),
+          with_short_output()},
+         Meant::wrong},
+        {{"missing output", lemon_call("missing", "ans"), 0, "", "",
+          lemon_files("0\n", "wrong answer: the output cannot be opened: No such file or directory")},
+         Meant::wrong},
+        {{"output a directory", lemon_call("dir", "ans"), 0, "", "",
+          lemon_files("0\n", "wrong answer: the output cannot be opened: Is a directory")},
+         Meant::wrong},
+        {{"output unreadable", lemon_call("/proc/self/mem", "ans"), 0, "", "",
+          lemon_files("0\n", "wrong answer: the output cannot be read: Input/output error")},
+         Meant::wrong},
+        {{"output a link to the answer", lemon_call("link", "ans"), 0, "", "",
+          lemon_files("0\n",
+                      "wrong answer: the output is the answer file under another name: " + std::string(same_reason))},
+         Meant::wrong},
+        {{"answer unreadable", lemon_call("right", "/proc/self/mem"), 1, "",
+          lemon_prefix + "cannot read the answer file /proc/self/mem: Input/output error\n",
+          lemon_failure_files("cannot read the answer file /proc/self/mem: Input/output error")},
+         Meant::judge_failure},
+        // A judge failure leaves no score file, not even an earlier one.
+        {{"missing answer, an earlier score removed", lemon_call("right", "missing"), 1, "",
+          lemon_prefix + "cannot open the answer file missing: No such file or directory\n",
+          lemon_failure_files("cannot open the answer file missing: No such file or directory"),
+          [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/score") << "100\n"; }},
+         Meant::judge_failure},
+        {{"score file in a missing directory",
+          {"in", "right", "ans", "100", "nowhere/score", "message"},
+          1,
+          "",
+          lemon_prefix + "cannot write the score file nowhere/score: No such file or directory\n",
+          {{"message", "judge error: cannot write the score file nowhere/score: No such file or directory\n"}}},
+         Meant::judge_failure},
+        // Whatever stood at the files' paths is replaced, never followed or opened.
+        {{"links planted at the score and message files",
+          lemon_call("right", "ans"),
+          0,
+          "",
+          "",
+          {{"score", "100\n"}, {"message", std::string(ok_message) + "\n"}, {"target", "kept"}},
+          planted(false)},
+         Meant::right},
+        {{"FIFOs planted at the score and message files", lemon_call("right", "ans"), 0, "", "",
+          lemon_files("100\n", ok_message), planted(true)},
+         Meant::right},
+        {{"closed standard streams", lemon_call("wrong", "ans"), 0, "", "", lemon_files("0\n", wrong),
+          closing_standard_streams({0, 1, 2})},
+         Meant::wrong},
+        {{"too few arguments",
+          {"in", "right", "ans", "100", "score"},
+          1,
+          "",
+          lemon_prefix + "usage: filterspace_lemon input output answer full_score score_file message_file\n",
+          {{"score", std::nullopt}}},
+         Meant::judge_failure},
+        // LemonLime on Windows passes paths with backslashes.
+        {{"paths with backslashes",
+          {"in", "right", "ans", "100", "fb\\score", "fb\\message"},
+          0,
+          "",
+          "",
+          {{"fb/score", "100\n"}, {"fb/message", std::string(ok_message) + "\n"}}},
+         Meant::right},
+    };
+    // A fraction (Hydro's even share of a sum subtask), a sign, more than LemonLime's int holds.
+    for (const auto& [full, what] :
+         std::vector<std::pair<const char*, const char*>>{{"33.333333333333336", "full score a fraction"},
+                                                          {"-5", "full score negative"},
+                                                          {"+7", "full score with a sign"},
+                                                          {"abc", "full score not a number"},
+                                                          {"", "full score empty"},
+                                                          {"2147483648", "full score past an int"},
+                                                          {"1e2", "full score with an exponent"}})
+        rows.push_back({{what, lemon_call("right", "ans", full), 1, "",
+                         lemon_prefix + "the full score " + full + bad_full_score + "\n",
+                         lemon_failure_files("the full score " + std::string(full) + bad_full_score)},
+                        Meant::judge_failure});
+    for (JudgedRow& row : rows) {
+        const std::string& what = row.row.what;
+        row.row.posix_only = what.find("unreadable") != std::string::npos ||
+                             what.find("planted") != std::string::npos || what.find("closed") != std::string::npos;
+        row.row.windows_only = what == "paths with backslashes";
+    }
+    return rows;
+}
+
+class Lemon : public SchoolJudge {};
+
+TEST_P(Lemon, EveryLemonJudgeReadsTheRowsAsMeant) {
+    check(lemon_rows(), [](const JudgedRow& row, const CheckerRun& run, const std::string& dir) {
+        const std::vector<std::string>& args = row.row.args;
+        const std::string full = args.size() > 3 ? args[3] : "";
+        std::string score_path = args.size() > 4 ? args[4] : "";
+        std::replace(score_path.begin(), score_path.end(), '\\', '/');  // Windows' separators
+        const std::optional<std::string> score =
+            args.size() > 4 ? read_file(dir + "/" + score_path) : std::optional<std::string>();
+        const SpecialJudgeRun judged = as_judged(run, score);
+        expect_judged("LemonLime", lemonlime_reads(judged, strtol(full.c_str(), nullptr, 10)), row.meant, true);
+        expect_judged("Hydro lemon", hydro_lemon_reads(judged, strtod(full.c_str(), nullptr)), row.meant, true);
+        if (full == "100") expect_judged("LibreOJ lemon", libreoj_lemon_reads(judged), row.meant, true);
+        if (const std::optional<std::string> message = read_file(dir + "/message")) expect_no_answer_byte(*message);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, Lemon,
+                         ::testing::Values(Variant{"command", LEMON_PATH, COMMANDS_STATIC},
+                                           Variant{"gxx_dropin", LEMON_GXX_DROPIN, false},
+                                           Variant{"clang_dropin", LEMON_CLANG_DROPIN, false},
+                                           Variant{"mingw64_dropin_under_wine", LEMON_MINGW64_DROPIN, false, true}),
+                         test_name);
+
+std::vector<JudgedRow> hustoj_rows() {
+    auto both = [](const std::string& line) { return line + "\n"; };
+    const std::string wrong = std::string("wrong answer: ") + wrong_message;
+    std::vector<JudgedRow> rows = {
+        {{"right", {"in", "ans", "right"}, 0, both(ok_message), both(ok_message)}, Meant::right},
+        {{"wrong", {"in", "ans", "wrong"}, 1, both(wrong), both(wrong)}, Meant::wrong},
+        // The answer before the output: the same two files the other way round.
+        {{"the answer first",
+          {"in", "wrong", "ans"},
+          1,
+          both("wrong answer: first difference at visible byte 4: line 2, column 3 of the output; line 3, column 3 "
+               "of the answer"),
+          both("wrong answer: first difference at visible byte 4: line 2, column 3 of the output; line 3, column 3 "
+               "of the answer")},
+         Meant::wrong},
+        {{"output ending early",
+          {"in", "ans", "short"},
+          1,
+          both("wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on at "
+               "line 2, column 3"),
+          both("wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on at "
+               "line 2, column 3"),
+          {},
+          with_short_output()},
+         Meant::wrong},
+        {{"missing output",
+          {"in", "ans", "missing"},
+          1,
+          both("wrong answer: the output cannot be opened: No such file or directory"),
+          both("wrong answer: the output cannot be opened: No such file or directory")},
+         Meant::wrong},
+        {{"output unreadable",
+          {"in", "ans", "/proc/self/mem"},
+          1,
+          both("wrong answer: the output cannot be read: Input/output error"),
+          both("wrong answer: the output cannot be read: Input/output error")},
+         Meant::wrong},
+        {{"output a link to the answer",
+          {"in", "ans", "link"},
+          1,
+          both("wrong answer: the output is the answer file under another name: " + std::string(same_reason)),
+          both("wrong answer: the output is the answer file under another name: " + std::string(same_reason))},
+         Meant::wrong},
+        {{"answer unreadable",
+          {"in", "/proc/self/mem", "right"},
+          1,
+          both("judge error: the answer cannot be read: Input/output error"),
+          both("judge error: the answer cannot be read: Input/output error")},
+         Meant::judge_failure},
+        {{"missing answer",
+          {"in", "missing", "right"},
+          1,
+          both("judge error: the answer cannot be opened: No such file or directory"),
+          both("judge error: the answer cannot be opened: No such file or directory")},
+         Meant::judge_failure},
+        {{"too few arguments",
+          {"in", "ans"},
+          1,
+          both("judge error: usage: filterspace_hustoj input answer output"),
+          both("judge error: usage: filterspace_hustoj input answer output")},
+         Meant::judge_failure},
+        {{"closed standard streams", {"in", "ans", "right"}, 0, "", "", {}, closing_standard_streams({0, 1, 2})},
+         Meant::right},
+        {{"standard output a broken pipe",
+          {"in", "ans", "wrong"},
+          1,
+          "",
+          both(wrong),
+          {},
+          [](const std::string&, RunOptions& options) { options.stdout_descriptor = broken_pipe(); }},
+         Meant::wrong},
+    };
+    return rows;
+}
+
+class Hustoj : public SchoolJudge {};
+
+TEST_P(Hustoj, EveryHustojJudgeReadsTheRowsAsMeant) {
+    check(hustoj_rows(), [](const JudgedRow& row, const CheckerRun& run, const std::string&) {
+        const SpecialJudgeRun judged = as_judged(run);
+        expect_judged("HUSTOJ", hustoj_reads(judged), row.meant, false);
+        expect_judged("Hydro hustoj", hydro_hustoj_reads(judged), row.meant, false);
+        expect_judged("LibreOJ hustoj", libreoj_hustoj_reads(judged), row.meant, false);
+        // What the submitter sees: one line, short, shown, without a path or a byte of the answer.
+        EXPECT_FALSE(hustoj_hides(run.err)) << run.err;
+        EXPECT_LT(run.err.size(), 1023u);
+        EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+        for (const std::string& arg : row.row.args)
+            if (arg.find('/') != std::string::npos) {
+                EXPECT_EQ(run.err.find(arg), std::string::npos) << run.err;
+            }
+        expect_no_answer_byte(run.err);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, Hustoj,
+                         ::testing::Values(Variant{"command", HUSTOJ_PATH, COMMANDS_STATIC},
+                                           Variant{"gxx_dropin", HUSTOJ_GXX_DROPIN, false},
+                                           Variant{"clang_dropin", HUSTOJ_CLANG_DROPIN, false}),
+                         test_name);
+
+// The SYZOJ files in the working directory: user_out from a scratch file (or a link to target),
+// answer from another.
+Row::Prepare syzoj_files(const char* output, const char* answer, const char* output_link = nullptr,
+                         const char* answer_link = nullptr) {
+    return [=](const std::string& dir, RunOptions&) {
+        if (output != nullptr) std::ofstream(dir + "/user_out") << *read_file(dir + "/" + output);
+        if (answer != nullptr) std::ofstream(dir + "/answer") << *read_file(dir + "/" + answer);
+        if (output_link != nullptr) {
+            ASSERT_EQ(symlink(output_link, (dir + "/user_out").c_str()), 0);
+        }
+        if (answer_link != nullptr) {
+            ASSERT_EQ(symlink(answer_link, (dir + "/answer").c_str()), 0);
+        }
+    };
+}
+
+std::vector<JudgedRow> syzoj_rows() {
+    const std::string failure = "judge error: ";
+    return {
+        {{"right", {}, 0, "100\n", std::string(ok_message) + "\n", {}, syzoj_files("right", "ans")}, Meant::right},
+        {{"arguments not read",
+          {"x", "y"},
+          0,
+          "100\n",
+          std::string(ok_message) + "\n",
+          {},
+          syzoj_files("right", "ans")},
+         Meant::right},
+        {{"wrong", {}, 0, "0\n", std::string(wrong_message) + "\n", {}, syzoj_files("wrong", "ans")}, Meant::wrong},
+        {{"output ending early",
+          {},
+          0,
+          "0\n",
+          "the output ended after 1 visible byte, at line 1, column 2; the answer goes on at line 1, column 3\n",
+          {},
+          [](const std::string& dir, RunOptions& options) {
+              std::ofstream(dir + "/short") << "1";
+              syzoj_files("short", "ans")(dir, options);
+          }},
+         Meant::wrong},
+        {{"missing output",
+          {},
+          0,
+          "0\n",
+          "wrong answer: the output cannot be opened: No such file or directory\n",
+          {},
+          syzoj_files(nullptr, "ans")},
+         Meant::wrong},
+        {{"output unreadable",
+          {},
+          0,
+          "0\n",
+          "wrong answer: the output cannot be read: Input/output error\n",
+          {},
+          syzoj_files(nullptr, "ans", "/proc/self/mem")},
+         Meant::wrong},
+        {{"output a link to the answer",
+          {},
+          0,
+          "0\n",
+          "wrong answer: the output is the answer file under another name: " + std::string(same_reason) + "\n",
+          {},
+          syzoj_files(nullptr, "ans", "answer")},
+         Meant::wrong},
+        {{"answer unreadable",
+          {},
+          1,
+          "",
+          failure + "cannot read the answer: Input/output error\n",
+          {},
+          syzoj_files("right", nullptr, nullptr, "/proc/self/mem")},
+         Meant::judge_failure},
+        {{"missing answer",
+          {},
+          1,
+          "",
+          failure + "cannot open the answer: No such file or directory\n",
+          {},
+          syzoj_files("right", nullptr)},
+         Meant::judge_failure},
+        {{"standard output a broken pipe",
+          {},
+          1,
+          "",
+          failure + "cannot write the score: Broken pipe\n",
+          {},
+          [](const std::string& dir, RunOptions& options) {
+              syzoj_files("right", "ans")(dir, options);
+              options.stdout_descriptor = broken_pipe();
+          }},
+         Meant::judge_failure},
+        {{"closed standard input and error",
+          {},
+          0,
+          "100\n",
+          "",
+          {},
+          [](const std::string& dir, RunOptions& options) {
+              syzoj_files("right", "ans")(dir, options);
+              options.closed_descriptors = {0, 2};
+          }},
+         Meant::right},
+    };
+}
+
+class Syzoj : public SchoolJudge {};
+
+TEST_P(Syzoj, EverySyzojJudgeReadsTheRowsAsMeant) {
+    check(syzoj_rows(), [](const JudgedRow& row, const CheckerRun& run, const std::string&) {
+        const SpecialJudgeRun judged = as_judged(run);
+        expect_judged("SYZOJ judge", syzoj_judge_reads(judged), row.meant, true);
+        expect_judged("LibreOJ legacy", libreoj_legacy_reads(judged), row.meant, true);
+        expect_judged("Hydro syzoj", hydro_syzoj_reads(judged), row.meant, true);
+        // LibreOJ keeps 256 bytes of the message: the place is in them.
+        expect_no_answer_byte(run.err);
+        if (row.meant == Meant::wrong && run.err.find("visible byte") != std::string::npos) {
+            EXPECT_LT(run.err.find("line"), 256u) << run.err;
+        }
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, Syzoj,
+                         ::testing::Values(Variant{"command", SYZOJ_PATH, COMMANDS_STATIC},
+                                           Variant{"gxx_dropin", SYZOJ_GXX_DROPIN, false},
+                                           Variant{"clang_dropin", SYZOJ_CLANG_DROPIN, false}),
+                         test_name);
+
+// LemonLime's own testlib mode: three arguments, the verdict from the word that starts standard
+// error (its exit status is not read).
+Verdict lemonlime_testlib_reads(const CheckerRun& run) {
+    const std::string& err = run.err;
+    if (err.rfind("ok", 0) == 0) return Verdict::accepted;
+    if (err.rfind("FAIL", 0) == 0) return Verdict::failed;
+    if (err.rfind("partially correct (", 0) == 0 || err.rfind("points ", 0) == 0) return Verdict::partial;
+    return Verdict::wrong;
+}
+
+TEST(LemonLimeTestlibMode, ReadsFilterspaceTestlibAsMeant) {
+    const std::vector<JudgedRow> rows = {
+        {{"right", {"in", "right", "ans"}, 0, "", "ok " + std::string(right_message) + "\n"}, Meant::right},
+        {{"wrong", {"in", "wrong", "ans"}, 1, "", "wrong answer " + std::string(wrong_message) + "\n"}, Meant::wrong},
+        {{"missing output",
+          {"in", "missing", "ans"},
+          2,
+          "",
+          "wrong output format Output file not found: \"missing\"\n"},
+         Meant::wrong},
+        {{"missing answer",
+          {"in", "right", "missing"},
+          3,
+          "",
+          "FAIL cannot open the answer file missing: No such file or directory\n"},
+         Meant::judge_failure},
+    };
+    for (const JudgedRow& row : rows)
+        check_row(Variant{"command", TESTLIB_PATH, COMMANDS_STATIC}, row.row,
+                  [&](const CheckerRun& run, const std::string&) {
+                      expect_judged("LemonLime testlib mode", lemonlime_testlib_reads(run), row.meant, true);
+                  });
+}
+
+// Each model first reproduces what the facts observed of its judge, so that a wrong model fails.
+TEST(JudgeModels, ReproduceTheObservedParses) {
+    struct QtCase {
+        const char* bytes;
+        QtInt::Status status;
+        int value;
+    };
+    for (const QtCase& c : std::vector<QtCase>{{"100", QtInt::ok, 100},
+                                               {"100\n", QtInt::ok, 100},
+                                               {"\t8\r\n", QtInt::ok, 8},
+                                               {" 42", QtInt::ok, 42},
+                                               {"\n\n42", QtInt::ok, 42},
+                                               {"abc", QtInt::corrupt, 0},
+                                               {"- 3", QtInt::corrupt, 0},
+                                               {"", QtInt::past_end, 0},
+                                               {"   ", QtInt::past_end, 0},
+                                               {"5abc", QtInt::ok, 5},
+                                               {"50 extra", QtInt::ok, 50},
+                                               {"0x10", QtInt::ok, 16},
+                                               {"010", QtInt::ok, 8},
+                                               {"0b11", QtInt::ok, 3},
+                                               {"08", QtInt::ok, 8},
+                                               {"+7", QtInt::ok, 7},
+                                               {"-3", QtInt::ok, -3},
+                                               {"3.7", QtInt::ok, 3},
+                                               {"1e2", QtInt::ok, 1},
+                                               {"99999999999", QtInt::ok, 1215752191},
+                                               {"\xEF\xBB\xBF"
+                                                "50",
+                                                QtInt::ok, 50}}) {
+        const QtInt read = qt_read_int(c.bytes);
+        EXPECT_EQ(read.status, c.status) << c.bytes;
+        EXPECT_EQ(read.value, c.value) << c.bytes;
+    }
+    // Hydro: Number(), floored, NaN as 0.
+    for (const auto& [bytes, score] : std::vector<std::pair<const char*, double>>{{"100\n", 100},
+                                                                                  {" 42 \n", 42},
+                                                                                  {"95.5", 95},
+                                                                                  {"1e2", 100},
+                                                                                  {"0x10", 16},
+                                                                                  {"010", 10},
+                                                                                  {"5abc", 0},
+                                                                                  {"50 extra", 0},
+                                                                                  {"abc", 0},
+                                                                                  {"", 0},
+                                                                                  {"-3", -3}}) {
+        const double read = std::floor(js_number(bytes));
+        EXPECT_EQ(std::isnan(read) ? 0 : read, score) << bytes;
+    }
+    // LibreOJ: parseInt of the first 10 bytes.
+    for (const auto& [bytes, score] : std::vector<std::pair<const char*, double>>{
+             {"95.5", 95}, {"1e2", 1}, {"0x10", 0}, {"5abc", 5}, {"50 extra", 50}})
+        EXPECT_EQ(js_parse_int(bytes), score) << bytes;
+    EXPECT_TRUE(std::isnan(js_parse_int("abc")));
+    // SYZOJ's judge: Number() of the whole output, trailing text rejected.
+    EXPECT_EQ(js_number("95.5"), 95.5);
+    EXPECT_EQ(js_number(" 42 \n"), 42);
+    EXPECT_TRUE(std::isnan(js_number("42 abc")));
+    // And the verdicts the facts tell of.
+    const auto scored = [](const char* bytes) { return SpecialJudgeRun{true, 0, "", "", std::string(bytes)}; };
+    const auto printed = [](const char* bytes) { return SpecialJudgeRun{true, 0, bytes, "", std::nullopt}; };
+    const auto killed = [] { return SpecialJudgeRun{false, 0, "", "", std::nullopt}; };
+    EXPECT_EQ(lemonlime_reads(scored("010"), 8), Verdict::accepted);
+    EXPECT_EQ(lemonlime_reads(scored("abc"), 100), Verdict::failed);
+    EXPECT_EQ(lemonlime_reads(scored(""), 100), Verdict::wrong);
+    EXPECT_EQ(lemonlime_reads(scored("-3"), 100), Verdict::failed);
+    EXPECT_EQ(lemonlime_reads(scored("150"), 100), Verdict::accepted);
+    EXPECT_EQ(hydro_lemon_reads(scored("5abc"), 5), Verdict::wrong);
+    EXPECT_EQ(hydro_lemon_reads(scored("95.5"), 95), Verdict::accepted);
+    EXPECT_EQ(hydro_lemon_reads(SpecialJudgeRun{true, 1, "", "", std::string("100")}, 100), Verdict::failed);
+    EXPECT_EQ(libreoj_lemon_reads(scored("1e2")), Verdict::partial);
+    EXPECT_EQ(libreoj_lemon_reads(scored("0000000000100")), Verdict::wrong) << "only the first 10 bytes";
+    EXPECT_EQ(libreoj_lemon_reads(SpecialJudgeRun{true, 1, "", "", std::string("100")}), Verdict::accepted)
+        << "the exit status is not read";
+    EXPECT_EQ(libreoj_lemon_reads(scored("")), Verdict::failed);
+    EXPECT_EQ(syzoj_judge_reads(printed("1e2")), Verdict::accepted);
+    EXPECT_EQ(syzoj_judge_reads(printed("42 abc")), Verdict::failed);
+    EXPECT_EQ(libreoj_legacy_reads(printed("1e2")), Verdict::partial);
+    EXPECT_EQ(hydro_syzoj_reads(printed("")), Verdict::wrong);
+    EXPECT_EQ(hustoj_reads(killed()), Verdict::wrong);
+    EXPECT_EQ(libreoj_hustoj_reads(killed()), Verdict::failed);
+    EXPECT_TRUE(hustoj_hides("all tests PASS"));
+    EXPECT_TRUE(hustoj_hides("see /home/judge/data"));
 }
 
 }  // namespace

@@ -1,12 +1,25 @@
 #include "fresh_file.h"
 
-#include <fcntl.h>
-#include <sys/random.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include "inputs.h"
+
+bool write_file_afresh(const char* path, const char* text) {
+    FILE* file = create_text_file(path);
+    if (file == nullptr) return false;
+    const bool written = fputs(text, file) >= 0;
+    return fclose(file) == 0 && written;
+}
+
+#else
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/random.h>
+#include <unistd.h>
 
 int above_standard(int fd) {
     if (fd < 0 || fd > 2) return fd;
@@ -69,3 +82,36 @@ bool write_all(int fd, const char* text, size_t length) {
     }
     return true;
 }
+
+bool write_file_afresh(const char* path, const char* text) {
+    // The directory and the entry's name in it.
+    char directory[PATH_MAX];
+    const char* slash = strrchr(path, '/');
+    const char* name = slash != nullptr ? slash + 1 : path;
+    const size_t directory_length = slash == nullptr ? 0 : slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (directory_length >= sizeof directory) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    if (*name == '\0') {
+        errno = EISDIR;
+        return false;
+    }
+    memcpy(directory, path, directory_length);
+    directory[directory_length] = '\0';
+    const int dir = open(directory_length == 0 ? "." : directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    const int fd = make_afresh(dir, name);
+    const int error = errno;
+    close(dir);
+    if (fd < 0) {
+        errno = error;
+        return false;
+    }
+    const bool written = write_all(fd, text, strlen(text));
+    const int write_error = errno;
+    if (close(fd) != 0 && written) return false;
+    errno = write_error;
+    return written;
+}
+#endif

@@ -20,3 +20,8 @@ int above_standard(int fd);
 // Writes all of text[0, length) to fd, retrying short and interrupted writes; false when a write
 // fails (errno set) or writes nothing.
 bool write_all(int fd, const char* text, size_t length);
+
+// Makes the file at path (UTF-8) afresh, as make_afresh does in its directory, and writes text
+// into it; on Windows, where no such replacement is to be had, creates or empties it. False with
+// errno set on failure.
+bool write_file_afresh(const char* path, const char* text);

@@ -57,6 +57,8 @@ int open_readable_file(const char* path, FileIdentity* identity) {
 
 unsigned hold_standard_descriptors() { return 0; }
 
+bool remove_entry(const char* path) { return widen(path, wide_path, 32768) && _wremove(wide_path) == 0; }
+
 FILE* create_text_file(const char* path) { return widen(path, wide_path, 32768) ? _wfopen(wide_path, L"w") : nullptr; }
 
 char** arguments_in_utf8(int argc, char** argv) {
@@ -143,6 +145,8 @@ int open_readable_file(const char* path, FileIdentity* identity) {
     errno = error;
     return -1;
 }
+
+bool remove_entry(const char* path) { return unlink(path) == 0; }
 
 FILE* create_text_file(const char* path) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);

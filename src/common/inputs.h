@@ -40,6 +40,9 @@ inline constexpr char same_file_reason[] = "an answer compared with itself is al
 // Linux a FIFO without a reader fails instead of blocking. Null with errno set on failure.
 FILE* create_text_file(const char* path);
 
+// Removes the entry at path (UTF-8): a link itself, never what it points to. False with errno set.
+bool remove_entry(const char* path);
+
 // The arguments in UTF-8: argv itself on Linux; on Windows, the wide command line converted, so
 // that a path outside the system's code page arrives whole.
 char** arguments_in_utf8(int argc, char** argv);
