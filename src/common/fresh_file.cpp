@@ -17,7 +17,7 @@ bool write_file_afresh(const char* path, const char* text) {
 
 #else
 #include <fcntl.h>
-#include <limits.h>
+#include <climits>
 #include <sys/random.h>
 #include <unistd.h>
 
