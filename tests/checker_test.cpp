@@ -338,6 +338,17 @@ TEST_F(Checker, RecordThatCannotBeReplacedIsRefused) {
     umount2(record_path, MNT_DETACH);
     unlink(record_path);
 
+    // A file with another name bound onto the path: written in place, it would change under that
+    // name too.
+    const std::string linked = file("linked", "the other name's bytes\n");
+    ASSERT_EQ(link(linked.c_str(), (scratch + "/other-name").c_str()), 0);
+    write_file(record_path, "");
+    ASSERT_EQ(mount(linked.c_str(), record_path, nullptr, MS_BIND, nullptr), 0) << strerror(errno);
+    expect_refused("a file with another name bound onto the path", within_seconds(5));
+    EXPECT_EQ(read_file(scratch + "/other-name"), "the other name's bytes\n");
+    umount2(record_path, MNT_DETACH);
+    unlink(record_path);
+
     ASSERT_EQ(mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
     expect_refused("read-only /tmp", within_seconds(5));
 }

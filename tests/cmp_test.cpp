@@ -77,6 +77,18 @@ TEST_F(Cmp, StatusSameDifferTrouble) {
     }
 }
 
+// The excerpt is the place's own line: a newline starts it afresh (no "..." carried over from a
+// long line read before it), and DEL, which the rule ignores, is escaped like the control bytes.
+TEST_F(Cmp, ExcerptOfThePlacesLine) {
+    const std::string long_line(256 << 10, 'A');  // a whole read: the newline comes in the next one
+    EXPECT_EQ(report(long_line + "\nx\n", long_line + "\ny\n"),
+              "a b differ: visible byte 262145\n  a:2:1: x\n         ^\n  b:2:1: y\n         ^\n");
+    EXPECT_EQ(report("1\x7f"
+                     "2",
+                     "13"),
+              "a b differ: visible byte 2\n  a:1:3: 1\\x7F2\n              ^\n  b:1:2: 13\n          ^\n");
+}
+
 // A closed standard descriptor is held before anything is opened: - on a closed standard input is
 // trouble, never the next file opened read as standard input (a file against itself, or its
 // first block against its second), and a closed standard output never takes a file's number,

@@ -146,7 +146,8 @@ TEST(Library, SameFileAndVersion) {
     EXPECT_EQ(filterspace_same_file(a, a_again), -1);
     close(a);
     close(b);
-    EXPECT_STREQ(filterspace_version(), FILTERSPACE_VERSION);
+    // The loaded library's version is the project's, as CMake has it (not the header's macro).
+    EXPECT_STREQ(filterspace_version(), PROJECT_VERSION_TEXT);
 }
 
 // Threads compare different pairs at once, each with its state, large enough for the kernel

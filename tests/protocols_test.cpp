@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -94,9 +95,12 @@ void prepare_scratch(const ScratchDirectory& scratch) {
     ASSERT_EQ(mkdir((dir + "/fb").c_str(), 0755), 0);
 }
 
-// The commands are linked against musl, the drop-ins against glibc: one text for EIO.
+// The commands are linked against musl, the drop-ins against glibc: one text for EIO and
+// ENAMETOOLONG.
 std::string same_words(std::string text) {
     for (size_t at; (at = text.find("I/O error")) != std::string::npos;) text.replace(at, 9, "Input/output error");
+    for (size_t at; (at = text.find("Filename too long")) != std::string::npos;)
+        text.replace(at, 17, "File name too long");
     return text;
 }
 
@@ -163,7 +167,7 @@ void check_row(const Variant& variant, const Row& row, const Observer& observe =
     EXPECT_FALSE(run.timed_out);
     EXPECT_TRUE(run.exited) << "ended by a signal";
     EXPECT_EQ(run.status, row.status);
-    EXPECT_EQ(run.out, row.out);
+    EXPECT_EQ(same_words(run.out), row.out);
     EXPECT_EQ(same_words(run.err), row.err);
     for (const auto& [path, content] : row.files) {
         std::optional<std::string> written = read_file(dir + "/" + path);
@@ -412,8 +416,39 @@ std::vector<Row> testlib_rows(int wa, int pe, int fail) {
          "standard error a broken pipe"});
 }
 
+// A FIFO for the result file, whose reader is open before the call, holds a pipe of one page
+// and reads only after a while: a writer that is still non-blocking fails past the page.
+struct SlowFifoReader {
+    int fd = -1;
+    std::thread reader;
+    std::string read;
+    void open_at(const std::string& path) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(fcntl(fd, F_SETFL, 0), 0);
+        ASSERT_GE(fcntl(fd, F_SETPIPE_SZ, 4096), 0);
+        reader = std::thread([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            char chunk[1024];
+            for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;)
+                read.append(chunk, static_cast<size_t>(got));
+        });
+    }
+    std::string finish() {
+        if (reader.joinable()) reader.join();
+        if (fd >= 0) close(fd);
+        fd = -1;
+        return read;
+    }
+    ~SlowFifoReader() { finish(); }
+};
+
 std::vector<Row> result_file_rows() {
     const std::string see_file = "\nSee file to check exit message\n";
+    // An output name too long to open makes a message of more than a page.
+    const std::string long_name(5000, 'o');
+    auto fifo_reader = std::make_shared<SlowFifoReader>();
     const std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
     return marked_posix_only(
         {
@@ -492,6 +527,17 @@ std::vector<Row> result_file_rows() {
              "FAIL Can not write to the result file\n",
              {},
              [](const std::string& dir, RunOptions&) { ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0); }},
+            {"result file a FIFO with a slow reader, a message over its page",
+             {"in", long_name, "ans", "fifo"},
+             2,
+             "",
+             see_file,
+             {},
+             [fifo_reader](const std::string& dir, RunOptions&) { fifo_reader->open_at(dir + "/fifo"); },
+             [fifo_reader, long_name](const std::string&) {
+                 EXPECT_EQ(same_words(fifo_reader->finish()),
+                           "cannot open the output file " + long_name + ": File name too long");
+             }},
             // The limit holds the captured standard error too: 64 bytes take its line, not the message.
             {"result file over a file-size limit",
              {"in", "wrong", "ans", "result"},
@@ -502,7 +548,7 @@ std::vector<Row> result_file_rows() {
              [](const std::string&, RunOptions& options) { with_file_size_limit(options, 64); }},
         },
         {"-appes escapes", "-appes invalid UTF-8", "result file a FIFO without a reader",
-         "result file over a file-size limit"});
+         "result file a FIFO with a slow reader, a message over its page", "result file over a file-size limit"});
 }
 
 class Testlib : public Protocol {};
@@ -600,6 +646,8 @@ void expect_fresh_regular_files(const std::string& dir) {
 
 std::vector<Row> validator_rows() {
     const std::string prefix = "filterspace_validator: ";
+    const std::string long_answer_path(8300, 'a');
+    const std::string long_reason = "cannot open the answer file " + long_answer_path + ": File name too long";
     const std::string stale_note =
         "cannot remove an earlier run's judgeerror.txt from the feedback directory fb: Is a directory; it is not "
         "this run's\n";
@@ -619,6 +667,33 @@ std::vector<Row> validator_rows() {
          {},
          {},
          "right"},
+        // A reason longer than the message's buffer is cut there, whole lines kept.
+        {"answer path longer than a message",
+         {"in", long_answer_path, "fb"},
+         1,
+         "",
+         prefix + long_reason.substr(0, 8190) + "\n",
+         judge_error_files(long_reason.substr(0, 8190)),
+         {},
+         {},
+         "right"},
+        // A feedback directory that cannot be written (read-only): the reason is the system's,
+        // not the name generator's giving up.
+        {"feedback directory read-only",
+         {"in", "ans", "fb"},
+         1,
+         "",
+         prefix + "cannot replace judgemessage.txt in the feedback directory fb: Read-only file system\n",
+         {{"fb/judgemessage.txt", std::nullopt}, {"fb/judgeerror.txt", std::nullopt}},
+         [](const std::string&, RunOptions& options) {
+             options.failing_calls = {SYS_openat};
+             options.failing_descriptor = 3;  // the feedback directory
+             options.failing_errno = EROFS;
+         },
+         {},
+         "right",
+         true,
+         true},
         // An earlier judge error that cannot be removed is told to the jury; the verdict stands.
         {"stale judgeerror.txt kept",
          {"in", "ans", "fb"},
@@ -871,6 +946,15 @@ std::vector<Row> cms_rows() {
          prefix + "cannot write the outcome: Broken pipe\n",
          {},
          [](const std::string&, RunOptions& options) { options.stdout_descriptor = broken_pipe(); }},
+        {"standard output a full device",
+         {"in", "ans", "right"},
+         1,
+         "",
+         prefix + "cannot write the outcome: No space left on device\n",
+         {},
+         [](const std::string&, RunOptions& options) {
+             options.stdout_descriptor = above_standard(open("/dev/full", O_WRONLY | O_CLOEXEC));
+         }},
         // The outcome cut short by the limit is a failure; the reason goes where no limit holds.
         {"standard output over a file-size limit",
          {"in", "ans", "right"},

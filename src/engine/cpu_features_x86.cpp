@@ -16,10 +16,12 @@ constexpr uint64_t avx512_state = 0xE6;   // and opmask, ZMM0-15 upper halves, Z
 
 }  // namespace
 
+bool xcr0_readable(const X86Words& words) { return bit(words.leaf1_ecx, 27); }  // OSXSAVE
+
 X86Support x86_support(const X86Words& words) {
     // XGETBV is usable, and its word meaningful, only where leaf 1 reports OSXSAVE; leaf 7 only
     // where the processor has it (older ones answer with another leaf's words).
-    const bool osxsave = bit(words.leaf1_ecx, 27);
+    const bool osxsave = xcr0_readable(words);
     const bool has_leaf7 = words.max_leaf >= 7;
     const bool popcnt = bit(words.leaf1_ecx, 23);
     const bool avx = bit(words.leaf1_ecx, 28);
@@ -45,7 +47,7 @@ X86Words read_x86_words() {
         words.leaf7_ebx = ebx;
         words.leaf7_ecx = ecx;
     }
-    if (bit(words.leaf1_ecx, 27)) {
+    if (xcr0_readable(words)) {
         unsigned low = 0, high = 0;
         __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
         words.xcr0 = uint64_t{high} << 32 | low;

@@ -20,6 +20,8 @@ struct X86Support {
 
 // Which kernel sets the words allow: a pure function, tested with a table of processors.
 X86Support x86_support(const X86Words& words);
+// Whether XGETBV may be executed: elsewhere it is an illegal instruction. Leaf 1's word decides.
+bool xcr0_readable(const X86Words& words);
 // Reads the words from this processor: each leaf once.
 X86Words read_x86_words();
 
