@@ -12,7 +12,7 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
       COMMAND ${CMAKE_COMMAND} -DOUTPUT=${output} -DTITLE=${title} -DCOMPILE_AS=${name}
               -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE -DFILES=${joined}
               -P ${PROJECT_SOURCE_DIR}/cmake/amalgamate.cmake
-      DEPENDS ${files} src/engine/kernels_functions.h src/engine/kernels_generic.inc LICENSE cmake/amalgamate.cmake
+      DEPENDS ${files} src/engine/kernels_functions.h src/engine/kernels_generic.inc src/engine/kernels_avx512.inc LICENSE cmake/amalgamate.cmake
       COMMENT "Amalgamating ${name}"
       VERBATIM)
   endfunction()

@@ -1,7 +1,7 @@
 # The comparison engine's files, the one list the commands and the amalgamated drop-ins are made
 # from, in the order the amalgamation concatenates them: each after the files it uses.
-# kernels_functions.h and kernels_generic.inc are not listed: a kernel set includes them inside its
-# namespace, and the amalgamation puts them where they are included.
+# kernels_functions.h, kernels_generic.inc and kernels_avx512.inc are not listed: a kernel set
+# includes them inside its namespace, and the amalgamation puts them where they are included.
 set(engine_files src/engine/kernels.h src/engine/kernels_scalar.h src/engine/kernels_target.h
     src/engine/kernels_pack.h src/engine/compare.h src/engine/kernels_scalar.cpp)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")

@@ -16,9 +16,14 @@ static inline simde__m512i _mm512_maskz_compress_epi8(uint64_t mask, simde__m512
     return simde_mm512_loadu_si512(out);
 }
 
+#include "kernels_scalar.h"
+#include "kernels_x86.h"
+
 // The same source as the real set, in a namespace of its own and without a target.
-#define KERNELS_AVX512_NAMESPACE avx512_emulated
-#include "kernels_avx512.cpp"
+namespace kernels::avx512_emulated {
+#include "kernels_avx512.inc"
+#include "kernels_generic.inc"
+}  // namespace kernels::avx512_emulated
 
 namespace {
 bool always() { return true; }

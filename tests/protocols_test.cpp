@@ -1011,10 +1011,10 @@ TEST(FrontEnds, SameInodeOnAnotherDeviceIsAnotherFile) {
     if (inodes[0] != inodes[1]) GTEST_SKIP() << "this kernel numbers tmpfs inodes across mounts";
 }
 
-// The Windows drop-in chooses the kernels the Linux one chooses on the same processor (both
-// built to tell which set made the comparison).
+// The engine built for Windows chooses the kernels that it chooses on Linux, on the same
+// processor, as the engine itself reports them.
 TEST(WindowsDropIn, ChoosesTheKernelSetOfLinux) {
-    const bool built = TESTLIB_MINGW64_TELLING[0] != '\0' && WINE_PATH[0] != '\0';
+    const bool built = KERNEL_SET_PROBE_WINDOWS[0] != '\0' && WINE_PATH[0] != '\0';
     if (!built && getenv("CI") != nullptr) FAIL() << "not built: CI installs what it needs";
     if (!built) GTEST_SKIP() << "needs apt-get install g++-mingw-w64-x86-64 wine";
     WinePrefix::prepare();
@@ -1026,13 +1026,12 @@ TEST(WindowsDropIn, ChoosesTheKernelSetOfLinux) {
     RunOptions options;
     options.directory = scratch.path();
     options.timeout = std::chrono::seconds(30);
-    const int linux_program = above_standard(open(TESTLIB_LINUX_TELLING, O_PATH | O_CLOEXEC));
-    const CheckerRun on_linux = run_program(TESTLIB_LINUX_TELLING, linux_program, {"in", "out", "ans"}, options);
+    const int linux_program = above_standard(open(KERNEL_SET_PROBE, O_PATH | O_CLOEXEC));
+    const CheckerRun on_linux = run_program(KERNEL_SET_PROBE, linux_program, {"out", "ans"}, options);
     close(linux_program);
-    const CheckerRun on_wine = run_program(WINE_PATH, -1, {TESTLIB_MINGW64_TELLING, "in", "out", "ans"}, options);
+    const CheckerRun on_wine = run_program(WINE_PATH, -1, {KERNEL_SET_PROBE_WINDOWS, "out", "ans"}, options);
     EXPECT_EQ(on_linux.status, 0);
-    EXPECT_NE(on_linux.err.find(" visible bytes match ("), std::string::npos) << on_linux.err;
-    EXPECT_EQ(without_carriage_returns(on_wine.err), on_linux.err);
+    EXPECT_EQ(without_carriage_returns(on_wine.out), on_linux.out);
 }
 
 // Several judge workers call run at once on a fresh directory, before build ran: every one of
