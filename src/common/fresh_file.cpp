@@ -17,9 +17,10 @@ bool write_file_afresh(const char* path, const char* text) {
 
 #else
 #include <fcntl.h>
-#include <climits>
 #include <sys/random.h>
 #include <unistd.h>
+
+#include <climits>
 
 int above_standard(int fd) {
     if (fd < 0 || fd > 2) return fd;
