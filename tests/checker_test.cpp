@@ -18,7 +18,7 @@
 #include <sstream>
 #include <thread>
 
-#include "run_checker.h"
+#include "run_program.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "run_checker.h"
+#include "run_program.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "run_checker.h"
+#include "run_program.h"
 
 namespace {
 
@@ -205,27 +205,6 @@ TEST(Validator, TeamOutputFromAPipe) {
                 << validator.name << ": " << content;
         }
     }
-}
-
-// The output-validator directory as a judge receives it: only build and run executable, the
-// build run first or not at all.
-TEST(ValidatorDirectory, BuildsAndRunsWithOnlyItsScriptsExecutable) {
-    const ScratchDirectory scratch;
-    const std::string& dir = scratch.path();
-    ASSERT_EQ(system(("cp -r " VALIDATOR_DIRECTORY " " + dir + "/validator && chmod -x " + dir +
-                      "/validator/*.cpp && chmod +x " + dir + "/validator/build " + dir + "/validator/run")
-                         .c_str()),
-              0);
-    std::ofstream(dir + "/ans") << "1 2";
-    std::ofstream(dir + "/out") << "12\n";
-    mkdir((dir + "/feedback").c_str(), 0755);
-    const std::string call = dir + "/validator/run " + dir + "/in " + dir + "/ans " + dir + "/feedback < " + dir;
-    // Not built yet: run builds it. Then built: run uses it.
-    EXPECT_EQ(WEXITSTATUS(system((call + "/out").c_str())), 42);
-    std::ofstream(dir + "/wrong") << "13\n";
-    EXPECT_EQ(WEXITSTATUS(system((call + "/wrong").c_str())), 43);
-    EXPECT_EQ(system(("cd " + dir + "/validator && ./build").c_str()), 0);
-    EXPECT_EQ(WEXITSTATUS(system((call + "/out").c_str())), 42);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "judge_models.h"
-#include "run_checker.h"
+#include "run_program.h"
 
 namespace {
 
@@ -1032,6 +1032,27 @@ TEST(WindowsDropIn, ChoosesTheKernelSetOfLinux) {
     const CheckerRun on_wine = run_program(WINE_PATH, -1, {KERNEL_SET_PROBE_WINDOWS, "out", "ans"}, options);
     EXPECT_EQ(on_linux.status, 0);
     EXPECT_EQ(without_carriage_returns(on_wine.out), on_linux.out);
+}
+
+// The output-validator directory as a judge receives it: only build and run executable, the
+// build run first or not at all.
+TEST(ValidatorDirectory, BuildsAndRunsWithOnlyItsScriptsExecutable) {
+    const ScratchDirectory scratch;
+    const std::string& dir = scratch.path();
+    ASSERT_EQ(system(("cp -r " VALIDATOR_DIRECTORY " " + dir + "/validator && chmod -x " + dir +
+                      "/validator/*.cpp && chmod +x " + dir + "/validator/build " + dir + "/validator/run")
+                         .c_str()),
+              0);
+    std::ofstream(dir + "/ans") << "1 2";
+    std::ofstream(dir + "/out") << "12\n";
+    mkdir((dir + "/feedback").c_str(), 0755);
+    const std::string call = dir + "/validator/run " + dir + "/in " + dir + "/ans " + dir + "/feedback < " + dir;
+    // Not built yet: run builds it. Then built: run uses it.
+    EXPECT_EQ(WEXITSTATUS(system((call + "/out").c_str())), 42);
+    std::ofstream(dir + "/wrong") << "13\n";
+    EXPECT_EQ(WEXITSTATUS(system((call + "/wrong").c_str())), 43);
+    EXPECT_EQ(system(("cd " + dir + "/validator && ./build").c_str()), 0);
+    EXPECT_EQ(WEXITSTATUS(system((call + "/out").c_str())), 42);
 }
 
 // Several judge workers call run at once on a fresh directory, before build ran: every one of

@@ -1,4 +1,5 @@
-// Runs a built command (the checker, as a judge would) and captures everything it leaves behind.
+// Runs a built program (the checker, a front-end, a drop-in, a probe) as a judge would, and
+// captures everything it leaves behind.
 #pragma once
 
 #include <fcntl.h>
