@@ -147,13 +147,17 @@ library)
   [[ $(dpkg-deb -f "$library" Architecture) == $(dpkg --print-architecture) ]] ||
     skip "packages for $(dpkg-deb -f "$library" Architecture) are not installed on this machine (checked: $soname)"
   [[ $(id -u) == 0 ]] || skip "installing the packages needs root"
-  if dpkg -s libfilterspace1 >/dev/null 2>&1; then skip "libfilterspace1 is installed already; left alone"; fi
+  # Only an installed package is left alone: one removed earlier may leave its configuration's
+  # record, which a purge clears.
+  if [[ $(dpkg-query -W -f='${db:Status-Status}' libfilterspace1 2>/dev/null) == installed ]]; then
+    skip "libfilterspace1 is installed already; left alone"
+  fi
   dpkg -i "$library" "$development" >/dev/null || fail "dpkg -i"
   built=0
   # shellcheck disable=SC2046
   cc "$source/examples/library/compare.c" -o "$scratch/compare" $(pkg-config --cflags --libs filterspace) &&
     "$scratch/compare" "$source/examples/out.txt" "$source/examples/ans.txt" >/dev/null && built=1
-  dpkg -r libfilterspace-dev libfilterspace1 >/dev/null || fail "dpkg -r"
+  dpkg -P libfilterspace-dev libfilterspace1 >/dev/null || fail "dpkg -P"
   [[ $built == 1 ]] || fail "the example did not build and run against the installed packages"
   ;;
 
