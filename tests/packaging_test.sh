@@ -147,6 +147,10 @@ library)
   [[ $(dpkg-deb -f "$library" Architecture) == $(dpkg --print-architecture) ]] ||
     skip "packages for $(dpkg-deb -f "$library" Architecture) are not installed on this machine (checked: $soname)"
   [[ $(id -u) == 0 ]] || skip "installing the packages needs root"
+  # A library built with a sanitizer runs only with that sanitizer loaded first.
+  if readelf -d "$build/libfilterspace.so.1" 2>/dev/null | grep -qE 'NEEDED.*lib[at]san'; then
+    skip "a sanitized library is not installed (checked: $soname)"
+  fi
   # Only an installed package is left alone: one removed earlier may leave its configuration's
   # record, which a purge clears.
   if [[ $(dpkg-query -W -f='${db:Status-Status}' libfilterspace1 2>/dev/null) == installed ]]; then
