@@ -35,7 +35,7 @@ Place place_of(const filterspace_place& place) {
     return {place.visible_byte, place.offset, place.line, place.column, place.at_end != 0};
 }
 
-// This thread's state, made on its first comparison and kept: 545 KiB, too large to make per call.
+// This thread's state, made on its first comparison and kept: too large to make per call.
 filterspace_state* thread_state() {
     struct Free {
         void operator()(filterspace_state* state) const { filterspace_state_free(state); }

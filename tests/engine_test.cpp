@@ -10,17 +10,24 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <future>
 #include <optional>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "compare.h"
 #include "kernel_sets.h"
+#include "rule_oracle.h"
 
 namespace {
+
+Comparison expected(const std::string& out, const std::string& ans) {
+    return same_by_rule(out, ans) ? Comparison::same : Comparison::differ;
+}
 
 // Writes content into a pipe in pieces whose sizes come from next_piece, then closes it.
 class PipeFeed {
@@ -88,7 +95,7 @@ protected:
         EXPECT_STREQ(where.kernel_set, GetParam().name);
         close(out_fd);
         if (!ans_in_pieces) close(ans_fd);
-        EXPECT_EQ(places_disagree(out, ans, where, want), nullptr)
+        EXPECT_EQ(places_disagree(out, ans, where.out, where.ans, want == Comparison::same), nullptr)
             << "output at " << where.out.offset << ", answer at " << where.ans.offset;
     }
 
@@ -353,6 +360,18 @@ TEST(EngineLargeInputs, BeyondFourGibibytes) {
     close(out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, Engine, ::testing::ValuesIn(tested_kernel_sets()), kernel_set_name);
+// The README gives the working memory's size once, as this build has it.
+TEST(EngineWorkspace, SizeAsTheReadmeStatesIt) {
+    std::ifstream readme(README_PATH);
+    const std::string text((std::istreambuf_iterator<char>(readme)), std::istreambuf_iterator<char>());
+    const std::regex figure(R"(working memory \(about (\d+) KiB)");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(text, found, figure)) << README_PATH;
+    EXPECT_EQ(std::stoul(found[1]), (sizeof(Workspace) + 512) / 1024);
+    EXPECT_FALSE(std::regex_search(found.suffix().first, text.cend(), figure)) << "stated twice";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Engine, ::testing::ValuesIn(tested_kernel_sets()),
+                         kernel_set_name<testing::TestParamInfo<KernelSet>>);
 
 }  // namespace

@@ -228,7 +228,8 @@ TEST_P(Kernel, RandomInputs) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, Kernel, ::testing::ValuesIn(tested_kernel_sets()), kernel_set_name);
+INSTANTIATE_TEST_SUITE_P(Kernels, Kernel, ::testing::ValuesIn(tested_kernel_sets()),
+                         kernel_set_name<testing::TestParamInfo<KernelSet>>);
 
 bool supported_here() { return true; }
 bool not_supported_here() { return false; }

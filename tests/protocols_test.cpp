@@ -26,12 +26,16 @@
 
 namespace {
 
-// The scratch directory every row starts from; paths in rows are relative to it.
-//   ans     the answer            right  its visible bytes, other blanks    wrong  one byte off
-//   link    a link to ans         dir    a directory                        fb     an empty directory
-constexpr char answer_text[] = "1 2\n3 4\n";
+// The scratch directory every row starts from; paths in rows are relative to it. Besides these
+// files: link, a link to ans; dir, a directory; fb, an empty directory.
 constexpr char right_text[] = "12\r\n3\t4";
-constexpr char wrong_text[] = "1 2\n\n3 5\n";
+const std::pair<const char*, const char*> scratch_files[] = {
+    {"ans", "1 2\n3 4\n"},      // the answer
+    {"right", right_text},      // its visible bytes, with other blanks
+    {"wrong", "1 2\n\n3 5\n"},  // one byte off
+    {"short", "1 2\n3"},        // ends early
+    {"longer", "1 2 3 4 5"},    // goes on past the answer
+};
 constexpr char right_message[] = "4 visible bytes match";
 constexpr char wrong_message[] =
     "first difference at visible byte 4: line 3, column 3 of the output; line 2, column 3 of the answer";
@@ -40,10 +44,10 @@ using Files = std::vector<std::pair<std::string, std::optional<std::string>>>;  
 
 struct Row {
     const char* what;
-    std::vector<std::string> args;
+    std::vector<std::string> args = {};
     int status;
-    std::string out;
-    std::string err;
+    std::string out = {};
+    std::string err = {};
     Files files = {};
     // Plants files and sets options before the call; checks what the table cannot say after it.
     using Prepare = std::function<void(const std::string& dir, RunOptions&)>;
@@ -86,9 +90,7 @@ bool is_regular_file(const std::string& path) {
 }
 
 void prepare_scratch(const ScratchDirectory& scratch) {
-    scratch.file("ans", answer_text);
-    scratch.file("right", right_text);
-    scratch.file("wrong", wrong_text);
+    for (const auto& [name, content] : scratch_files) scratch.file(name, content);
     const std::string& dir = scratch.path();
     ASSERT_EQ(symlink("ans", (dir + "/link").c_str()), 0);
     ASSERT_EQ(mkdir((dir + "/dir").c_str(), 0755), 0);
@@ -164,6 +166,7 @@ void check_row(const Variant& variant, const Row& row, const Observer& observe =
     if (program >= 0) close(program);
     if (variant.under_wine) run.err = without_carriage_returns(run.err);
     if (input >= 0) close(input);
+    if (row.stdin_path == nullptr && options.stdin_descriptor) close(*options.stdin_descriptor);
     EXPECT_FALSE(run.timed_out);
     EXPECT_TRUE(run.exited) << "ended by a signal";
     EXPECT_EQ(run.status, row.status);
@@ -176,6 +179,23 @@ void check_row(const Variant& variant, const Row& row, const Observer& observe =
     }
     if (row.verify) row.verify(dir);
     if (observe) observe(run, dir);
+}
+
+// Standard input a pipe that a thread fills from a scratch file a byte a millisecond, then
+// closes: the output is read as it arrives.
+Row::Prepare slowly_piped(const char* name) {
+    return [name](const std::string& dir, RunOptions& options) {
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        options.stdin_descriptor = above_standard(ends[0]);
+        std::thread([content = *read_file(dir + "/" + name), end = ends[1]] {
+            for (const char c : content) {
+                if (write(end, &c, 1) != 1) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            close(end);
+        }).detach();
+    };
 }
 
 // A pipe whose reader is gone: writing to it raises SIGPIPE.
@@ -216,12 +236,6 @@ const std::string usage =
 const std::string replaced_output =
     "the output file link is the answer file under another name: an answer compared with itself is always right";
 
-// Rows that only a POSIX system can run.
-std::vector<Row> marked_posix_only(std::vector<Row> rows, const std::vector<std::string>& names) {
-    for (Row& row : rows) row.posix_only = std::find(names.begin(), names.end(), row.what) != names.end();
-    return rows;
-}
-
 Row::Prepare writing(const std::string& name, const std::string& content) {
     return [name, content](const std::string& dir, RunOptions&) { std::ofstream(dir + "/" + name) << content; };
 }
@@ -234,57 +248,49 @@ std::vector<Row> byte_rows(int wa, int pe) {
     for (int k = 0; k < 40000; ++k) long_ones += "1 ";
     return {
         // Read as text, the output would end at the Ctrl-Z and be right.
-        {"Ctrl-Z before a wrong tail",
-         {"in", "ctrlz", "ans"},
-         wa,
-         "",
-         "wrong answer the output goes on past the answer's 4 visible bytes, at line 3, column 2; the answer ended at "
-         "line 3, column 1\n",
-         {},
-         writing("ctrlz",
-                 "1 2\n3 4\n\x1a"
-                 "5")},
-        {"CRLF against CRLF",
-         {"in", "crlf", "ans"},
-         wa,
-         "",
-         "wrong answer first difference at visible byte 4: line 2, column 3 of the output; line 2, column 3 of the "
-         "answer\n",
-         {},
-         writing("crlf", "1 2\r\n3 5\r\n")},
+        {.what = "Ctrl-Z before a wrong tail",
+         .args = {"in", "ctrlz", "ans"},
+         .status = wa,
+         .err = "wrong answer the output goes on past the answer's 4 visible bytes, at line 3, column 2; the answer "
+                "ended at line 3, column 1\n",
+         .prepare = writing("ctrlz",
+                            "1 2\n3 4\n\x1a"
+                            "5")},
+        {.what = "CRLF against CRLF",
+         .args = {"in", "crlf", "ans"},
+         .status = wa,
+         .err = "wrong answer first difference at visible byte 4: line 2, column 3 of the output; line 2, column 3 of "
+                "the answer\n",
+         .prepare = writing("crlf", "1 2\r\n3 5\r\n")},
         // Past the probe's threshold: the vector kernels.
-        {"over 64 KiB",
-         {"in", "long", "ans"},
-         wa,
-         "",
-         "wrong answer first difference at visible byte 40001: line 1, column 80001 of the output; line 1, column "
-         "80001 of the answer\n",
-         {},
-         [long_ones](const std::string& dir, RunOptions&) {
-             std::ofstream(dir + "/long") << long_ones + "2\n";
-             std::ofstream(dir + "/ans") << long_ones + "3\n";
-         }},
-        {"a path in Cyrillic",
-         {"in", "\u0432\u044b\u0432\u043e\u0434.txt", "ans"},
-         0,
-         "",
-         "ok " + std::string(right_message) + "\n",
-         {},
-         writing("\u0432\u044b\u0432\u043e\u0434.txt", right_text)},
-        {"a missing path in Cyrillic",
-         {"in", "\u043d\u0435\u0442.txt", "ans"},
-         pe,
-         "",
-         "wrong output format Output file not found: \"\u043d\u0435\u0442.txt\"\n"},
+        {.what = "over 64 KiB",
+         .args = {"in", "long", "ans"},
+         .status = wa,
+         .err = "wrong answer first difference at visible byte 40001: line 1, column 80001 of the output; line 1, "
+                "column 80001 of the answer\n",
+         .prepare =
+             [long_ones](const std::string& dir, RunOptions&) {
+                 std::ofstream(dir + "/long") << long_ones + "2\n";
+                 std::ofstream(dir + "/ans") << long_ones + "3\n";
+             }},
+        {.what = "a path in Cyrillic",
+         .args = {"in", "\u0432\u044b\u0432\u043e\u0434.txt", "ans"},
+         .status = 0,
+         .err = "ok " + std::string(right_message) + "\n",
+         .prepare = writing("\u0432\u044b\u0432\u043e\u0434.txt", right_text)},
+        {.what = "a missing path in Cyrillic",
+         .args = {"in", "\u043d\u0435\u0442.txt", "ans"},
+         .status = pe,
+         .err = "wrong output format Output file not found: \"\u043d\u0435\u0442.txt\"\n"},
     };
 }
 
 // The exit codes are testlib's unless the drop-in is built for ejudge.
 const std::string testlib_help =
-    "filterspace_testlib: a testlib-style checker by the visible-byte rule: only the bytes 0x21 to 0x7E of the "
-    "output and the answer count, every other byte is ignored wherever it stands.\n\n"
-    "Program must be run with the following arguments: \n"
-    "    [--testset testset] [--group group] <input-file> <output-file> <answer-file> [<report-file> [<-appes>]]\n\n";
+    "filterspace_testlib: a testlib-style checker by the visible-byte rule: only the bytes 0x21 to 0x7E of the output "
+    "and the answer count, every other byte is ignored wherever it stands.\n\nProgram must be run with the following "
+    "arguments: \n    [--testset testset] [--group group] <input-file> <output-file> <answer-file> [<report-file> "
+    "[<-appes>]]\n\n";
 
 void one_and_one_two(const std::string& dir, RunOptions&) {
     std::ofstream(dir + "/one") << " 1\n";
@@ -292,128 +298,121 @@ void one_and_one_two(const std::string& dir, RunOptions&) {
 }
 
 std::vector<Row> testlib_rows(int wa, int pe, int fail) {
-    return marked_posix_only(
-        {
-            {"right", {"in", "right", "ans"}, 0, "", "ok " + std::string(right_message) + "\n"},
-            {"wrong", {"in", "wrong", "ans"}, wa, "", "wrong answer " + std::string(wrong_message) + "\n"},
-            // The output is the contestant's: trouble with it is a presentation error, the output
-            // checked first.
-            {"missing output",
-             {"in", "missing", "ans"},
-             pe,
-             "",
-             "wrong output format Output file not found: \"missing\"\n"},
-            {"missing output and answer",
-             {"in", "missing", "missing"},
-             pe,
-             "",
-             "wrong output format Output file not found: \"missing\"\n"},
-            {"output a directory",
-             {"in", "dir", "ans"},
-             pe,
-             "",
-             "wrong output format cannot open the output file dir: Is a directory\n"},
-            {"output unreadable",
-             {"in", "/proc/self/mem", "ans"},
-             pe,
-             "",
-             "wrong output format cannot read the output file /proc/self/mem: Input/output error\n"},
-            {"output of unknown status",
-             {"in", "right", "ans"},
-             pe,
-             "",
-             "wrong output format cannot open the output file right: Input/output error\n",
-             {},
-             [](const std::string&, RunOptions& options) { fail_status_of(options, 3); },
-             {},
-             nullptr,
-             true},
-            // The answer is the judge's: trouble with it is a failure.
-            {"missing answer",
-             {"in", "right", "missing"},
-             fail,
-             "",
-             "FAIL cannot open the answer file missing: No such file or directory\n"},
-            {"answer a directory",
-             {"in", "right", "dir"},
-             fail,
-             "",
-             "FAIL cannot open the answer file dir: Is a directory\n"},
-            {"answer unreadable",
-             {"in", "right", "/proc/self/mem"},
-             fail,
-             "",
-             "FAIL cannot read the answer file /proc/self/mem: Input/output error\n"},
-            // A status that cannot be read never skips the check that the output is not the answer.
-            {"answer of unknown status",
-             {"in", "link", "ans"},
-             fail,
-             "",
-             "FAIL cannot open the answer file ans: Input/output error\n",
-             {},
-             [](const std::string&, RunOptions& options) { fail_status_of(options, 4); }},
-            // One path twice is the judge's call; another name is a link the contestant left.
-            {"one path twice", {"in", "ans", "ans"}, 0, "", "ok 4 visible bytes match\n"},
-            {"output a link to the answer",
-             {"in", "link", "ans"},
-             pe,
-             "",
-             "wrong output format " + replaced_output + "\n"},
-            // --testset and --group with their values are set aside wherever they stand.
-            {"testset and group",
-             {"--testset", "1", "in", "--group", "g", "right", "--group", "", "ans"},
-             0,
-             "",
-             "ok " + std::string(right_message) + "\n"},
-            {"testset empty",
-             {"in", "right", "ans", "--testset", ""},
-             fail,
-             "",
-             "FAIL --testset needs a non-empty value; " + usage + "\n"},
-            {"testset last",
-             {"in", "right", "ans", "--testset"},
-             fail,
-             "",
-             "FAIL --testset needs a non-empty value; " + usage + "\n"},
-            {"group last", {"in", "right", "ans", "--group"}, fail, "", "FAIL --group needs a value; " + usage + "\n"},
-            {"two arguments", {"in", "right"}, fail, "", "FAIL too few arguments; " + usage + "\n"},
-            // As testlib's checkers: the help on standard error, and a failure.
-            {"--help", {"--help"}, fail, "", testlib_help},
-            // One visible byte is one byte, not "1 visible bytes".
-            {"one visible byte", {"in", "one", "one"}, 0, "", "ok 1 visible byte matches\n", {}, one_and_one_two},
-            {"ended after one visible byte",
-             {"in", "one", "one_two"},
-             wa,
-             "",
-             "wrong answer the output ended after 1 visible byte, at line 2, column 1; the answer goes on at line 2, "
-             "column 1\n",
-             {},
-             one_and_one_two},
-            {"the answer's one visible byte",
-             {"in", "one_two", "one"},
-             wa,
-             "",
-             "wrong answer the output goes on past the answer's 1 visible byte, at line 2, column 1; the answer ended "
-             "at line 2, column 1\n",
-             {},
-             one_and_one_two},
-            {"six arguments",
-             {"in", "right", "ans", "result", "-appes", "more"},
-             fail,
-             "",
-             "FAIL too many arguments; " + usage + "\n",
-             {{"result", std::nullopt}}},
-            // Neither a closed standard error nor a file-size limit kills the checker.
-            {"standard error a broken pipe",
-             {"in", "wrong", "ans"},
-             wa,
-             "",
-             "",
-             {},
-             [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); }},
-        },
-        {"output unreadable", "output of unknown status", "answer unreadable", "answer of unknown status",
-         "standard error a broken pipe"});
+    return {
+        {.what = "right",
+         .args = {"in", "right", "ans"},
+         .status = 0,
+         .err = "ok " + std::string(right_message) + "\n"},
+        {.what = "wrong",
+         .args = {"in", "wrong", "ans"},
+         .status = wa,
+         .err = "wrong answer " + std::string(wrong_message) + "\n"},
+        // The output is the contestant's: trouble with it is a presentation error, the output
+        // checked first.
+        {.what = "missing output",
+         .args = {"in", "missing", "ans"},
+         .status = pe,
+         .err = "wrong output format Output file not found: \"missing\"\n"},
+        {.what = "missing output and answer",
+         .args = {"in", "missing", "missing"},
+         .status = pe,
+         .err = "wrong output format Output file not found: \"missing\"\n"},
+        {.what = "output a directory",
+         .args = {"in", "dir", "ans"},
+         .status = pe,
+         .err = "wrong output format cannot open the output file dir: Is a directory\n"},
+        {.what = "output unreadable",
+         .args = {"in", "/proc/self/mem", "ans"},
+         .status = pe,
+         .err = "wrong output format cannot read the output file /proc/self/mem: Input/output error\n",
+         .posix_only = true},
+        {.what = "output of unknown status",
+         .args = {"in", "right", "ans"},
+         .status = pe,
+         .err = "wrong output format cannot open the output file right: Input/output error\n",
+         .prepare = [](const std::string&, RunOptions& options) { fail_status_of(options, 3); },
+         .needs_static = true,
+         .posix_only = true},
+        // The answer is the judge's: trouble with it is a failure.
+        {.what = "missing answer",
+         .args = {"in", "right", "missing"},
+         .status = fail,
+         .err = "FAIL cannot open the answer file missing: No such file or directory\n"},
+        {.what = "answer a directory",
+         .args = {"in", "right", "dir"},
+         .status = fail,
+         .err = "FAIL cannot open the answer file dir: Is a directory\n"},
+        {.what = "answer unreadable",
+         .args = {"in", "right", "/proc/self/mem"},
+         .status = fail,
+         .err = "FAIL cannot read the answer file /proc/self/mem: Input/output error\n",
+         .posix_only = true},
+        // A status that cannot be read never skips the check that the output is not the answer.
+        {.what = "answer of unknown status",
+         .args = {"in", "link", "ans"},
+         .status = fail,
+         .err = "FAIL cannot open the answer file ans: Input/output error\n",
+         .prepare = [](const std::string&, RunOptions& options) { fail_status_of(options, 4); },
+         .posix_only = true},
+        // One path twice is the judge's call; another name is a link the contestant left.
+        {.what = "one path twice", .args = {"in", "ans", "ans"}, .status = 0, .err = "ok 4 visible bytes match\n"},
+        {.what = "output a link to the answer",
+         .args = {"in", "link", "ans"},
+         .status = pe,
+         .err = "wrong output format " + replaced_output + "\n"},
+        // --testset and --group with their values are set aside wherever they stand.
+        {.what = "testset and group",
+         .args = {"--testset", "1", "in", "--group", "g", "right", "--group", "", "ans"},
+         .status = 0,
+         .err = "ok " + std::string(right_message) + "\n"},
+        {.what = "testset empty",
+         .args = {"in", "right", "ans", "--testset", ""},
+         .status = fail,
+         .err = "FAIL --testset needs a non-empty value; " + usage + "\n"},
+        {.what = "testset last",
+         .args = {"in", "right", "ans", "--testset"},
+         .status = fail,
+         .err = "FAIL --testset needs a non-empty value; " + usage + "\n"},
+        {.what = "group last",
+         .args = {"in", "right", "ans", "--group"},
+         .status = fail,
+         .err = "FAIL --group needs a value; " + usage + "\n"},
+        {.what = "two arguments",
+         .args = {"in", "right"},
+         .status = fail,
+         .err = "FAIL too few arguments; " + usage + "\n"},
+        // As testlib's checkers: the help on standard error, and a failure.
+        {.what = "--help", .args = {"--help"}, .status = fail, .err = testlib_help},
+        // One visible byte is one byte, not "1 visible bytes".
+        {.what = "one visible byte",
+         .args = {"in", "one", "one"},
+         .status = 0,
+         .err = "ok 1 visible byte matches\n",
+         .prepare = one_and_one_two},
+        {.what = "ended after one visible byte",
+         .args = {"in", "one", "one_two"},
+         .status = wa,
+         .err = "wrong answer the output ended after 1 visible byte, at line 2, column 1; the answer goes on at line "
+                "2, column 1\n",
+         .prepare = one_and_one_two},
+        {.what = "the answer's one visible byte",
+         .args = {"in", "one_two", "one"},
+         .status = wa,
+         .err = "wrong answer the output goes on past the answer's 1 visible byte, at line 2, column 1; the answer "
+                "ended at line 2, column 1\n",
+         .prepare = one_and_one_two},
+        {.what = "six arguments",
+         .args = {"in", "right", "ans", "result", "-appes", "more"},
+         .status = fail,
+         .err = "FAIL too many arguments; " + usage + "\n",
+         .files = {{"result", std::nullopt}}},
+        // Neither a closed standard error nor a file-size limit kills the checker.
+        {.what = "standard error a broken pipe",
+         .args = {"in", "wrong", "ans"},
+         .status = wa,
+         .prepare = [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); },
+         .posix_only = true},
+    };
 }
 
 // A FIFO for the result file, whose reader is open before the call, holds a pipe of one page
@@ -450,117 +449,111 @@ std::vector<Row> result_file_rows() {
     const std::string long_name(5000, 'o');
     auto fifo_reader = std::make_shared<SlowFifoReader>();
     const std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
-    return marked_posix_only(
-        {
-            {"result file", {"in", "wrong", "ans", "result"}, 1, "", see_file, {{"result", wrong_message}}},
-            // The XML declares windows-1251: a letter outside ASCII as a character reference.
-            {"-appes with a path in Cyrillic",
-             {"in", "\u043d\u0435\u0442.txt", "ans", "result", "-appes"},
-             2,
-             "",
-             see_file,
-             {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
-                               "&quot;&#1085;&#1077;&#1090;.txt&quot;</result>\n"}}},
-            {"result file emptied first",
-             {"in", "right", "ans", "result"},
-             0,
-             "",
-             see_file,
-             {{"result", right_message}},
+    return {
+        {.what = "result file",
+         .args = {"in", "wrong", "ans", "result"},
+         .status = 1,
+         .err = see_file,
+         .files = {{"result", wrong_message}}},
+        // The XML declares windows-1251: a letter outside ASCII as a character reference.
+        {.what = "-appes with a path in Cyrillic",
+         .args = {"in", "\u043d\u0435\u0442.txt", "ans", "result", "-appes"},
+         .status = 2,
+         .err = see_file,
+         .files = {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
+                                    "&quot;&#1085;&#1077;&#1090;.txt&quot;</result>\n"}}},
+        {.what = "result file emptied first",
+         .args = {"in", "right", "ans", "result"},
+         .status = 0,
+         .err = see_file,
+         .files = {{"result", right_message}},
+         .prepare =
              [](const std::string& dir, RunOptions&) {
                  std::ofstream(dir + "/result") << "an earlier, much longer message that must not show through";
              }},
-            {"-appes",
-             {"in", "right", "ans", "result", "-appes"},
-             0,
-             "",
-             see_file,
-             {{"result", xml + "<result outcome = \"accepted\">" + right_message + "</result>\n"}}},
-            {"-APPES wrong",
-             {"in", "wrong", "ans", "result", "-APPES"},
-             1,
-             "",
-             see_file,
-             {{"result", xml + "<result outcome = \"wrong-answer\">" + wrong_message + "</result>\n"}}},
-            {"-appes escapes",
-             {"in", "a&b<\"c\">\x01", "ans", "result", "-appes"},
-             2,
-             "",
-             see_file,
-             {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
-                               "&quot;a&amp;b&lt;&quot;c&quot;&gt;.&quot;</result>\n"}}},
-            // Every invalid UTF-8 sequence as U+FFFD, each as long as its longest valid start: a bad
-            // lead byte, cut short, overlong, a surrogate, past U+10FFFF; and U+FFFE, which XML
-            // forbids. A real parser must take it.
-            {"-appes invalid UTF-8",
-             {"in", "\xff|\xc3x|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xef\xbf\xbe|\xf0\x9f\x98\x80|\xe2\x82", "ans",
-              "result", "-appes"},
-             2,
-             "",
-             see_file,
-             {{"result", xml +
-                             "<result outcome = \"presentation-error\">Output file not found: &quot;&#65533;|&#65533;x|"
-                             "&#65533;&#65533;|&#65533;&#65533;&#65533;|&#65533;&#65533;&#65533;&#65533;|&#65533;|"
-                             "&#128512;|&#65533;&quot;</result>\n"}},
-             {},
+        {.what = "-appes",
+         .args = {"in", "right", "ans", "result", "-appes"},
+         .status = 0,
+         .err = see_file,
+         .files = {{"result", xml + "<result outcome = \"accepted\">" + right_message + "</result>\n"}}},
+        {.what = "-APPES wrong",
+         .args = {"in", "wrong", "ans", "result", "-APPES"},
+         .status = 1,
+         .err = see_file,
+         .files = {{"result", xml + "<result outcome = \"wrong-answer\">" + wrong_message + "</result>\n"}}},
+        {.what = "-appes escapes",
+         .args = {"in", "a&b<\"c\">\x01", "ans", "result", "-appes"},
+         .status = 2,
+         .err = see_file,
+         .files = {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
+                                    "&quot;a&amp;b&lt;&quot;c&quot;&gt;.&quot;</result>\n"}},
+         .posix_only = true},
+        // Every invalid UTF-8 sequence as U+FFFD, each as long as its longest valid start: a bad
+        // lead byte, cut short, overlong, a surrogate, past U+10FFFF; and U+FFFE, which XML
+        // forbids. A real parser must take it.
+        {.what = "-appes invalid UTF-8",
+         .args = {"in", "\xff|\xc3x|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xef\xbf\xbe|\xf0\x9f\x98\x80|\xe2\x82",
+                  "ans", "result", "-appes"},
+         .status = 2,
+         .err = see_file,
+         .files = {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
+                                    "&quot;&#65533;|&#65533;x|&#65533;&#65533;|&#65533;&#65533;&#65533;|&#65533;&#"
+                                    "65533;&#65533;&#65533;|&#65533;|&#128512;|&#65533;&quot;</result>\n"}},
+         .verify =
              [](const std::string& dir) {
                  const std::string parse =
                      "python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' " + dir + "/result";
                  EXPECT_EQ(system(parse.c_str()), 0) << "the XML does not parse";
-             }},
-            {"-appes fail",
-             {"in", "right", "missing", "result", "-appes"},
-             3,
-             "",
-             see_file,
-             {{"result", xml + "<result outcome = \"fail\">cannot open the answer file missing: No such file or "
-                               "directory</result>\n"}}},
-            {"result file unwritable",
-             {"in", "right", "ans", "nowhere/result"},
-             3,
-             "",
-             "FAIL Can not write to the result file\n"},
-            {"result file a FIFO without a reader",
-             {"in", "right", "ans", "fifo"},
-             3,
-             "",
-             "FAIL Can not write to the result file\n",
-             {},
-             [](const std::string& dir, RunOptions&) { ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0); }},
-            {"result file a FIFO with a slow reader, a message over its page",
-             {"in", long_name, "ans", "fifo"},
-             2,
-             "",
-             see_file,
-             {},
-             [fifo_reader](const std::string& dir, RunOptions&) { fifo_reader->open_at(dir + "/fifo"); },
+             },
+         .posix_only = true},
+        {.what = "-appes fail",
+         .args = {"in", "right", "missing", "result", "-appes"},
+         .status = 3,
+         .err = see_file,
+         .files = {{"result", xml + "<result outcome = \"fail\">cannot open the answer file missing: No such file or "
+                                    "directory</result>\n"}}},
+        {.what = "result file unwritable",
+         .args = {"in", "right", "ans", "nowhere/result"},
+         .status = 3,
+         .err = "FAIL Can not write to the result file\n"},
+        {.what = "result file a FIFO without a reader",
+         .args = {"in", "right", "ans", "fifo"},
+         .status = 3,
+         .err = "FAIL Can not write to the result file\n",
+         .prepare = [](const std::string& dir, RunOptions&) { ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0); },
+         .posix_only = true},
+        {.what = "result file a FIFO with a slow reader, a message over its page",
+         .args = {"in", long_name, "ans", "fifo"},
+         .status = 2,
+         .err = see_file,
+         .prepare = [fifo_reader](const std::string& dir, RunOptions&) { fifo_reader->open_at(dir + "/fifo"); },
+         .verify =
              [fifo_reader, long_name](const std::string&) {
                  EXPECT_EQ(same_words(fifo_reader->finish()),
                            "cannot open the output file " + long_name + ": File name too long");
-             }},
-            // The limit holds the captured standard error too: 64 bytes take its line, not the message.
-            {"result file over a file-size limit",
-             {"in", "wrong", "ans", "result"},
-             3,
-             "",
-             "FAIL Can not write to the result file\n",
-             {},
-             [](const std::string&, RunOptions& options) { with_file_size_limit(options, 64); }},
-        },
-        {"-appes escapes", "-appes invalid UTF-8", "result file a FIFO without a reader",
-         "result file a FIFO with a slow reader, a message over its page", "result file over a file-size limit"});
+             },
+         .posix_only = true},
+        // The limit holds the captured standard error too: 64 bytes take its line, not the message.
+        {.what = "result file over a file-size limit",
+         .args = {"in", "wrong", "ans", "result"},
+         .status = 3,
+         .err = "FAIL Can not write to the result file\n",
+         .prepare = [](const std::string&, RunOptions& options) { with_file_size_limit(options, 64); },
+         .posix_only = true},
+    };
 }
 
 class Testlib : public Protocol {};
 
 TEST_P(Testlib, BehavesAsTestlib) {
     check(testlib_rows(1, 2, 3));
-    check({{"fifth not -appes",
-            {"in", "right", "ans", "result", "-xml"},
-            3,
-            "",
-            "FAIL the fifth argument must be -appes, not -xml; " + usage + "\n",
-            {{"result", std::nullopt}}}});
+    check({
+        {.what = "fifth not -appes",
+         .args = {"in", "right", "ans", "result", "-xml"},
+         .status = 3,
+         .err = "FAIL the fifth argument must be -appes, not -xml; " + usage + "\n",
+         .files = {{"result", std::nullopt}}},
+    });
     check(byte_rows(1, 2));
     check(result_file_rows());
 }
@@ -582,19 +575,19 @@ class TestlibEjudge : public Protocol {};
 TEST_P(TestlibEjudge, ExitCodesOfEjudgeAndNoResultFile) {
     check(testlib_rows(5, 4, 6));
     check(byte_rows(5, 4));
-    check({{"result file ignored",
-            {"in", "wrong", "ans", "result", "-appes"},
-            5,
-            "",
-            "wrong answer " + std::string(wrong_message) + "\n",
-            {{"result", std::nullopt}}},
-           // As testlib built for ejudge: a fifth argument is not read, whatever it is.
-           {"fifth argument not read",
-            {"in", "right", "ans", "result", "-xml"},
-            0,
-            "",
-            "ok " + std::string(right_message) + "\n",
-            {{"result", std::nullopt}}}});
+    check({
+        {.what = "result file ignored",
+         .args = {"in", "wrong", "ans", "result", "-appes"},
+         .status = 5,
+         .err = "wrong answer " + std::string(wrong_message) + "\n",
+         .files = {{"result", std::nullopt}}},
+        // As testlib built for ejudge: a fifth argument is not read, whatever it is.
+        {.what = "fifth argument not read",
+         .args = {"in", "right", "ans", "result", "-xml"},
+         .status = 0,
+         .err = "ok " + std::string(right_message) + "\n",
+         .files = {{"result", std::nullopt}}},
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, TestlibEjudge, ::testing::Values(Variant{"gxx_dropin", TESTLIB_EJUDGE_DROPIN, false}),
@@ -606,11 +599,8 @@ constexpr char team_wrong[] =
     "Wrong answer: first difference at visible byte 4: line 3, column 3 of the output; line 2, column 3 of the "
     "answer.\n";
 constexpr char judge_wrong[] =
-    "standard input ans differ: visible byte 4\n"
-    "  standard input:3:3: 3 5\n"
-    "                        ^\n"
-    "  ans:2:3: 3 4\n"
-    "             ^\n";
+    "standard input ans differ: visible byte 4\n  standard input:3:3: 3 5\n                        ^\n  ans:2:3: 3 4\n "
+    "            ^\n";
 const Files fresh_messages = {
     {"fb/judgemessage.txt", ""}, {"fb/teammessage.txt", ""}, {"fb/judgeerror.txt", std::nullopt}};
 
@@ -649,222 +639,213 @@ std::vector<Row> validator_rows() {
     const std::string long_answer_path(8300, 'a');
     const std::string long_reason = "cannot open the answer file " + long_answer_path + ": File name too long";
     const std::string stale_note =
-        "cannot remove an earlier run's judgeerror.txt from the feedback directory fb: Is a directory; it is not "
-        "this run's\n";
+        "cannot remove an earlier run's judgeerror.txt from the feedback directory fb: Is a directory; it is not this "
+        "run's\n";
     auto planted = [](const char* what) {
         return [what](const std::string& dir, RunOptions& options) {
             plant(dir, what);
             options.umask = 0;
         };
     };
-    return {
-        {"accepted",
-         {"in", "ans", "fb", "case_sensitive", "float_tolerance", "1e-6"},
-         42,
-         "",
-         "",
-         fresh_messages,
-         {},
-         {},
-         "right"},
+    std::vector<Row> rows = {
+        {.what = "accepted",
+         .args = {"in", "ans", "fb", "case_sensitive", "float_tolerance", "1e-6"},
+         .status = 42,
+         .files = fresh_messages,
+         .stdin_path = "right"},
         // A reason longer than the message's buffer is cut there, whole lines kept.
-        {"answer path longer than a message",
-         {"in", long_answer_path, "fb"},
-         1,
-         "",
-         prefix + long_reason.substr(0, 8190) + "\n",
-         judge_error_files(long_reason.substr(0, 8190)),
-         {},
-         {},
-         "right"},
+        {.what = "answer path longer than a message",
+         .args = {"in", long_answer_path, "fb"},
+         .status = 1,
+         .err = prefix + long_reason.substr(0, 8190) + "\n",
+         .files = judge_error_files(long_reason.substr(0, 8190)),
+         .stdin_path = "right"},
         // A feedback directory that cannot be written (read-only): the reason is the system's,
         // not the name generator's giving up.
-        {"feedback directory read-only",
-         {"in", "ans", "fb"},
-         1,
-         "",
-         prefix + "cannot replace judgemessage.txt in the feedback directory fb: Read-only file system\n",
-         {{"fb/judgemessage.txt", std::nullopt}, {"fb/judgeerror.txt", std::nullopt}},
-         [](const std::string&, RunOptions& options) {
-             options.failing_calls = {SYS_openat};
-             options.failing_descriptor = 3;  // the feedback directory
-             options.failing_errno = EROFS;
-         },
-         {},
-         "right",
-         true,
-         true},
+        {.what = "feedback directory read-only",
+         .args = {"in", "ans", "fb"},
+         .status = 1,
+         .err = prefix + "cannot replace judgemessage.txt in the feedback directory fb: Read-only file system\n",
+         .files = {{"fb/judgemessage.txt", std::nullopt}, {"fb/judgeerror.txt", std::nullopt}},
+         .prepare =
+             [](const std::string&, RunOptions& options) {
+                 options.failing_calls = {SYS_openat};
+                 options.failing_descriptor = 3;  // the feedback directory
+                 options.failing_errno = EROFS;
+             },
+         .stdin_path = "right",
+         .needs_static = true,
+         .posix_only = true},
         // An earlier judge error that cannot be removed is told to the jury; the verdict stands.
-        {"stale judgeerror.txt kept",
-         {"in", "ans", "fb"},
-         42,
-         "",
-         prefix + stale_note,
-         {{"fb/judgemessage.txt", "note: " + stale_note}, {"fb/teammessage.txt", ""}},
-         [](const std::string& dir, RunOptions&) {
-             ASSERT_EQ(mkdir((dir + "/fb/judgeerror.txt").c_str(), 0755), 0);
-             std::ofstream(dir + "/fb/judgeerror.txt/kept") << "an earlier run's judge error";
-         },
-         {},
-         "right"},
+        {.what = "stale judgeerror.txt kept",
+         .args = {"in", "ans", "fb"},
+         .status = 42,
+         .err = prefix + stale_note,
+         .files = {{"fb/judgemessage.txt", "note: " + stale_note}, {"fb/teammessage.txt", ""}},
+         .prepare =
+             [](const std::string& dir, RunOptions&) {
+                 ASSERT_EQ(mkdir((dir + "/fb/judgeerror.txt").c_str(), 0755), 0);
+                 std::ofstream(dir + "/fb/judgeerror.txt/kept") << "an earlier run's judge error";
+             },
+         .stdin_path = "right"},
         // Judges check each .ans by validating it against itself.
-        {"answer validation", {"in", "ans", "fb"}, 42, "", "", fresh_messages, {}, {}, "ans"},
-        {"wrong",
-         {"in", "ans", "fb/"},
-         43,
-         "",
-         "",
-         {{"fb/judgemessage.txt", judge_wrong}, {"fb/teammessage.txt", team_wrong}},
-         {},
-         {},
-         "wrong"},
+        {.what = "answer validation",
+         .args = {"in", "ans", "fb"},
+         .status = 42,
+         .files = fresh_messages,
+         .stdin_path = "ans"},
+        {.what = "wrong",
+         .args = {"in", "ans", "fb/"},
+         .status = 43,
+         .files = {{"fb/judgemessage.txt", judge_wrong}, {"fb/teammessage.txt", team_wrong}},
+         .stdin_path = "wrong"},
+        // Each side's line and column where an output ends early or goes on.
+        {.what = "output ends early",
+         .args = {"in", "ans", "fb"},
+         .status = 43,
+         .files =
+             {{"fb/judgemessage.txt",
+               "standard input ans differ: visible byte 4\n  standard input:2:2: 3\n                       ^ end of "
+               "file\n  ans:2:3: 3 4\n             ^\n"},
+              {"fb/teammessage.txt",
+               "Wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on at "
+               "line 2, column 3.\n"}},
+         .stdin_path = "short"},
+        {.what = "output goes on",
+         .args = {"in", "ans", "fb"},
+         .status = 43,
+         .files = {{"fb/judgemessage.txt",
+                    "standard input ans differ: visible byte 5\n  standard input:1:9: 1 2 3 4 5\n                      "
+                    "        ^\n  ans:3:1: \n           ^ end of file\n"},
+                   {"fb/teammessage.txt",
+                    "Wrong answer: the output goes on past the answer's 4 visible bytes, at line 1, column 9; the "
+                    "answer ended at line 3, column 1.\n"}},
+         .stdin_path = "longer"},
+        // The team output from a pipe that is still being written.
+        {.what = "right from a slow pipe",
+         .args = {"in", "ans", "fb"},
+         .status = 42,
+         .files = fresh_messages,
+         .prepare = slowly_piped("right")},
+        {.what = "wrong from a slow pipe",
+         .args = {"in", "ans", "fb"},
+         .status = 43,
+         .files = {{"fb/judgemessage.txt", judge_wrong}, {"fb/teammessage.txt", team_wrong}},
+         .prepare = slowly_piped("wrong")},
         // Whatever stands under the messages' names is replaced, never opened or followed.
-        {"planted links",
-         {"in", "ans", "fb"},
-         42,
-         "",
-         "",
-         {{"target", "kept"}, {"elsewhere/judgemessage.txt", std::nullopt}},
-         planted("link"),
-         expect_fresh_regular_files,
-         "right"},
-        {"planted dangling links",
-         {"in", "ans", "fb"},
-         43,
-         "",
-         "",
-         {{"elsewhere/judgemessage.txt", std::nullopt},
-          {"elsewhere/teammessage.txt", std::nullopt},
-          {"fb/teammessage.txt", team_wrong}},
-         planted("dangling"),
-         expect_fresh_regular_files,
-         "wrong"},
-        {"planted FIFOs",
-         {"in", "ans", "fb"},
-         42,
-         "",
-         "",
-         fresh_messages,
-         planted("fifo"),
-         expect_fresh_regular_files,
-         "right"},
-        {"an earlier run's files", {"in", "ans", "fb"}, 42, "", "", fresh_messages, planted("stale"), {}, "right"},
+        {.what = "planted links",
+         .args = {"in", "ans", "fb"},
+         .status = 42,
+         .files = {{"target", "kept"}, {"elsewhere/judgemessage.txt", std::nullopt}},
+         .prepare = planted("link"),
+         .verify = expect_fresh_regular_files,
+         .stdin_path = "right"},
+        {.what = "planted dangling links",
+         .args = {"in", "ans", "fb"},
+         .status = 43,
+         .files = {{"elsewhere/judgemessage.txt", std::nullopt},
+                   {"elsewhere/teammessage.txt", std::nullopt},
+                   {"fb/teammessage.txt", team_wrong}},
+         .prepare = planted("dangling"),
+         .verify = expect_fresh_regular_files,
+         .stdin_path = "wrong"},
+        {.what = "planted FIFOs",
+         .args = {"in", "ans", "fb"},
+         .status = 42,
+         .files = fresh_messages,
+         .prepare = planted("fifo"),
+         .verify = expect_fresh_regular_files,
+         .stdin_path = "right"},
+        {.what = "an earlier run's files",
+         .args = {"in", "ans", "fb"},
+         .status = 42,
+         .files = fresh_messages,
+         .prepare = planted("stale"),
+         .stdin_path = "right"},
         // The feedback directory is checked first, whatever the verdict would be.
-        {"feedback an empty argument",
-         {"in", "ans", ""},
-         1,
-         "",
-         prefix + "the feedback directory is an empty argument\n",
-         {},
-         {},
-         [](const std::string&) { EXPECT_FALSE(is_regular_file("/judgemessage.txt")); },
-         "right"},
-        {"feedback missing",
-         {"in", "ans", "nofb"},
-         1,
-         "",
-         prefix + "cannot open the feedback directory nofb: No such file or directory\n",
-         {},
-         {},
-         {},
-         "right"},
-        {"feedback a file",
-         {"in", "ans", "ans"},
-         1,
-         "",
-         prefix + "cannot open the feedback directory ans: Not a directory\n",
-         {},
-         {},
-         {},
-         "right"},
-        {"message entry that cannot be replaced",
-         {"in", "ans", "fb"},
-         1,
-         "",
-         prefix + "cannot replace judgemessage.txt in the feedback directory fb: Is a directory\n",
-         {{"fb/judgeerror.txt", "cannot replace judgemessage.txt in the feedback directory fb: Is a directory\n"}},
-         [](const std::string& dir, RunOptions&) {
-             ASSERT_EQ(mkdir((dir + "/fb/judgemessage.txt").c_str(), 0755), 0);
-             std::ofstream(dir + "/fb/judgemessage.txt/kept") << "x";
-         },
-         {},
-         "right"},
+        {.what = "feedback an empty argument",
+         .args = {"in", "ans", ""},
+         .status = 1,
+         .err = prefix + "the feedback directory is an empty argument\n",
+         .verify = [](const std::string&) { EXPECT_FALSE(is_regular_file("/judgemessage.txt")); },
+         .stdin_path = "right"},
+        {.what = "feedback missing",
+         .args = {"in", "ans", "nofb"},
+         .status = 1,
+         .err = prefix + "cannot open the feedback directory nofb: No such file or directory\n",
+         .stdin_path = "right"},
+        {.what = "feedback a file",
+         .args = {"in", "ans", "ans"},
+         .status = 1,
+         .err = prefix + "cannot open the feedback directory ans: Not a directory\n",
+         .stdin_path = "right"},
+        {.what = "message entry that cannot be replaced",
+         .args = {"in", "ans", "fb"},
+         .status = 1,
+         .err = prefix + "cannot replace judgemessage.txt in the feedback directory fb: Is a directory\n",
+         .files = {{"fb/judgeerror.txt",
+                    "cannot replace judgemessage.txt in the feedback directory fb: Is a directory\n"}},
+         .prepare =
+             [](const std::string& dir, RunOptions&) {
+                 ASSERT_EQ(mkdir((dir + "/fb/judgemessage.txt").c_str(), 0755), 0);
+                 std::ofstream(dir + "/fb/judgemessage.txt/kept") << "x";
+             },
+         .stdin_path = "right"},
         // Judge errors: the reason on standard error, in judgeerror.txt and in judgemessage.txt.
-        {"missing answer",
-         {"in", "missing", "fb"},
-         1,
-         "",
-         prefix + "cannot open the answer file missing: No such file or directory\n",
-         judge_error_files("cannot open the answer file missing: No such file or directory"),
-         {},
-         {},
-         "right"},
-        {"answer unreadable",
-         {"in", "/proc/self/mem", "fb"},
-         1,
-         "",
-         prefix + "cannot read the answer file /proc/self/mem: Input/output error\n",
-         judge_error_files("cannot read the answer file /proc/self/mem: Input/output error"),
-         {},
-         {},
-         "right"},
-        {"answer of unknown status",
-         {"in", "ans", "fb"},
-         1,
-         "",
-         prefix + "cannot open the answer file ans: Input/output error\n",
-         judge_error_files("cannot open the answer file ans: Input/output error"),
+        {.what = "answer of unknown status",
+         .args = {"in", "ans", "fb"},
+         .status = 1,
+         .err = prefix + "cannot open the answer file ans: Input/output error\n",
+         .files = judge_error_files("cannot open the answer file ans: Input/output error"),
          // The feedback directory, its two messages, then the answer.
-         [](const std::string&, RunOptions& options) { fail_status_of(options, 6); },
-         {},
-         "right"},
-        {"standard input closed",
-         {"in", "ans", "fb"},
-         1,
-         "",
-         prefix + "no team output: standard input is closed\n",
-         judge_error_files("no team output: standard input is closed"),
-         [](const std::string&, RunOptions& options) { options.closed_descriptors = {0}; }},
-        {"standard input a directory",
-         {"in", "ans", "fb"},
-         1,
-         "",
-         prefix + "cannot read standard input (the team output): Is a directory\n",
-         judge_error_files("cannot read standard input (the team output): Is a directory"),
-         {},
-         {},
-         "dir"},
-        {"too few arguments",
-         {"in", "ans"},
-         1,
-         "",
-         prefix +
+         .prepare = [](const std::string&, RunOptions& options) { fail_status_of(options, 6); },
+         .stdin_path = "right"},
+        {.what = "standard input closed",
+         .args = {"in", "ans", "fb"},
+         .status = 1,
+         .err = prefix + "no team output: standard input is closed\n",
+         .files = judge_error_files("no team output: standard input is closed"),
+         .prepare = [](const std::string&, RunOptions& options) { options.closed_descriptors = {0}; }},
+        {.what = "standard input a directory",
+         .args = {"in", "ans", "fb"},
+         .status = 1,
+         .err = prefix + "cannot read standard input (the team output): Is a directory\n",
+         .files = judge_error_files("cannot read standard input (the team output): Is a directory"),
+         .stdin_path = "dir"},
+        {.what = "too few arguments",
+         .args = {"in", "ans"},
+         .status = 1,
+         .err =
+             prefix +
              "usage: filterspace_validator input_file answer_file feedback_dir [additional arguments] < team_output\n",
-         {},
-         {},
-         {},
-         "right"},
+         .stdin_path = "right"},
         // Neither a closed standard error nor a file-size limit kills the validator.
-        {"standard error a broken pipe",
-         {"in", "missing", "fb"},
-         1,
-         "",
-         "",
-         {},
-         [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); },
-         {},
-         "right"},
+        {.what = "standard error a broken pipe",
+         .args = {"in", "missing", "fb"},
+         .status = 1,
+         .prepare = [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); },
+         .stdin_path = "right"},
         // 90 bytes take the reason, not the message with its excerpts.
-        {"messages over a file-size limit",
-         {"in", "ans", "fb"},
-         1,
-         "",
-         prefix + "cannot write to the feedback directory: File too large\n",
-         {{"fb/judgeerror.txt", "cannot write to the feedback directory: File too large\n"}},
-         [](const std::string&, RunOptions& options) { with_file_size_limit(options, 90); },
-         {},
-         "wrong"},
+        {.what = "messages over a file-size limit",
+         .args = {"in", "ans", "fb"},
+         .status = 1,
+         .err = prefix + "cannot write to the feedback directory: File too large\n",
+         .files = {{"fb/judgeerror.txt", "cannot write to the feedback directory: File too large\n"}},
+         .prepare = [](const std::string&, RunOptions& options) { with_file_size_limit(options, 90); },
+         .stdin_path = "wrong"},
     };
+    // And an answer that is missing, a directory or unreadable.
+    for (const auto& [answer, reason] :
+         {std::pair{"missing", "cannot open the answer file missing: No such file or directory"},
+          std::pair{"dir", "cannot open the answer file dir: Is a directory"},
+          std::pair{"/proc/self/mem", "cannot read the answer file /proc/self/mem: Input/output error"}})
+        rows.push_back({.what = reason,
+                        .args = {"in", answer, "fb"},
+                        .status = 1,
+                        .err = prefix + reason + "\n",
+                        .files = judge_error_files(reason),
+                        .stdin_path = "right"});
+    return rows;
 }
 
 class Validator : public Protocol {};
@@ -886,88 +867,82 @@ INSTANTIATE_TEST_SUITE_P(Builds, Validator,
 std::vector<Row> cms_rows() {
     const std::string prefix = "filterspace_cms: ";
     return {
-        {"right", {"in", "ans", "right"}, 0, "1.0\n", "translate:success\n"},
-        {"wrong",
-         {"in", "ans", "wrong", "sources"},
-         0,
-         "0.0\n",
-         "translate:wrong\nADMIN_MESSAGE: " + std::string(wrong_message) + "\n"},
+        {.what = "right", .args = {"in", "ans", "right"}, .status = 0, .out = "1.0\n", .err = "translate:success\n"},
+        {.what = "wrong",
+         .args = {"in", "ans", "wrong", "sources"},
+         .status = 0,
+         .out = "0.0\n",
+         .err = "translate:wrong\nADMIN_MESSAGE: " + std::string(wrong_message) + "\n"},
         // The whole place, each side's line and column where it is: an output that ends early
         // (line 2, column 2) and one that goes on (line 1, column 9) against the answer's.
-        {"output ends early",
-         {"in", "ans", "short"},
-         0,
-         "0.0\n",
-         "translate:wrong\nADMIN_MESSAGE: the output ended after 3 visible bytes, at line 2, column 2; the answer goes "
-         "on at line 2, column 3\n",
-         {},
-         [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/short") << "1 2\n3"; }},
-        {"output goes on",
-         {"in", "ans", "long"},
-         0,
-         "0.0\n",
-         "translate:wrong\nADMIN_MESSAGE: the output goes on past the answer's 4 visible bytes, at line 1, column 9; "
-         "the answer ended at line 3, column 1\n",
-         {},
-         [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/long") << "1 2 3 4 5"; }},
-        {"one path twice", {"in", "ans", "ans"}, 0, "1.0\n", "translate:success\n"},
-        {"output a link to the answer",
-         {"in", "ans", "link"},
-         0,
-         "0.0\n",
-         "translate:wrong\nADMIN_MESSAGE: the contestant's output is the correct output's file under another name: an "
-         "answer compared with itself is always right\n"},
-        {"missing output",
-         {"in", "ans", "missing"},
-         1,
-         "",
-         prefix + "cannot open the contestant's output missing: No such file or directory\n"},
-        {"answer unreadable",
-         {"in", "/proc/self/mem", "right"},
-         1,
-         "",
-         prefix + "cannot read the correct output /proc/self/mem: Input/output error\n"},
-        {"answer of unknown status",
-         {"in", "ans", "link"},
-         1,
-         "",
-         prefix + "cannot open the correct output ans: Input/output error\n",
-         {},
-         [](const std::string&, RunOptions& options) { fail_status_of(options, 4); }},
-        {"too few arguments",
-         {"in", "ans"},
-         1,
-         "",
-         prefix + "usage: filterspace_cms input correct_output contestant_output\n"},
-        {"standard output a broken pipe",
-         {"in", "ans", "right"},
-         1,
-         "",
-         prefix + "cannot write the outcome: Broken pipe\n",
-         {},
-         [](const std::string&, RunOptions& options) { options.stdout_descriptor = broken_pipe(); }},
-        {"standard output a full device",
-         {"in", "ans", "right"},
-         1,
-         "",
-         prefix + "cannot write the outcome: No space left on device\n",
-         {},
-         [](const std::string&, RunOptions& options) {
-             options.stdout_descriptor = above_standard(open("/dev/full", O_WRONLY | O_CLOEXEC));
-         }},
+        {.what = "output ends early",
+         .args = {"in", "ans", "short"},
+         .status = 0,
+         .out = "0.0\n",
+         .err = "translate:wrong\nADMIN_MESSAGE: the output ended after 3 visible bytes, at line 2, column 2; the "
+                "answer goes on at line 2, column 3\n"},
+        {.what = "output goes on",
+         .args = {"in", "ans", "longer"},
+         .status = 0,
+         .out = "0.0\n",
+         .err = "translate:wrong\nADMIN_MESSAGE: the output goes on past the answer's 4 visible bytes, at line 1, "
+                "column 9; the answer ended at line 3, column 1\n"},
+        {.what = "one path twice",
+         .args = {"in", "ans", "ans"},
+         .status = 0,
+         .out = "1.0\n",
+         .err = "translate:success\n"},
+        {.what = "output a link to the answer",
+         .args = {"in", "ans", "link"},
+         .status = 0,
+         .out = "0.0\n",
+         .err = "translate:wrong\nADMIN_MESSAGE: the contestant's output is the correct output's file under another "
+                "name: an answer compared with itself is always right\n"},
+        {.what = "missing output",
+         .args = {"in", "ans", "missing"},
+         .status = 1,
+         .err = prefix + "cannot open the contestant's output missing: No such file or directory\n"},
+        {.what = "answer a directory",
+         .args = {"in", "dir", "right"},
+         .status = 1,
+         .err = prefix + "cannot open the correct output dir: Is a directory\n"},
+        {.what = "answer unreadable",
+         .args = {"in", "/proc/self/mem", "right"},
+         .status = 1,
+         .err = prefix + "cannot read the correct output /proc/self/mem: Input/output error\n"},
+        {.what = "answer of unknown status",
+         .args = {"in", "ans", "link"},
+         .status = 1,
+         .err = prefix + "cannot open the correct output ans: Input/output error\n",
+         .prepare = [](const std::string&, RunOptions& options) { fail_status_of(options, 4); }},
+        {.what = "too few arguments",
+         .args = {"in", "ans"},
+         .status = 1,
+         .err = prefix + "usage: filterspace_cms input correct_output contestant_output\n"},
+        {.what = "standard output a broken pipe",
+         .args = {"in", "ans", "right"},
+         .status = 1,
+         .err = prefix + "cannot write the outcome: Broken pipe\n",
+         .prepare = [](const std::string&, RunOptions& options) { options.stdout_descriptor = broken_pipe(); }},
+        {.what = "standard output a full device",
+         .args = {"in", "ans", "right"},
+         .status = 1,
+         .err = prefix + "cannot write the outcome: No space left on device\n",
+         .prepare =
+             [](const std::string&, RunOptions& options) {
+                 options.stdout_descriptor = above_standard(open("/dev/full", O_WRONLY | O_CLOEXEC));
+             }},
         // The outcome cut short by the limit is a failure; the reason goes where no limit holds.
-        {"standard output over a file-size limit",
-         {"in", "ans", "right"},
-         1,
-         "",
-         "",
-         {},
-         [](const std::string& dir, RunOptions& options) {
-             options.stdout_descriptor =
-                 above_standard(open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-             options.stderr_descriptor = above_standard(open("/dev/null", O_WRONLY | O_CLOEXEC));
-             with_file_size_limit(options, 1);
-         }},
+        {.what = "standard output over a file-size limit",
+         .args = {"in", "ans", "right"},
+         .status = 1,
+         .prepare =
+             [](const std::string& dir, RunOptions& options) {
+                 options.stdout_descriptor =
+                     above_standard(open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+                 options.stderr_descriptor = above_standard(open("/dev/null", O_WRONLY | O_CLOEXEC));
+                 with_file_size_limit(options, 1);
+             }},
     };
 }
 
@@ -1131,10 +1106,6 @@ protected:
     }
 };
 
-Row::Prepare with_short_output() {
-    return [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/short") << "1 2\n3"; };
-}
-
 Row::Prepare closing_standard_streams(std::vector<int> descriptors) {
     return [descriptors](const std::string&, RunOptions& options) { options.closed_descriptors = descriptors; };
 }
@@ -1168,82 +1139,111 @@ std::vector<JudgedRow> lemon_rows() {
         };
     };
     std::vector<JudgedRow> rows = {
-        {{"right", lemon_call("right", "ans"), 0, "", "", lemon_files("100\n", ok_message)}, Meant::right},
-        {{"right, a full score of 7", lemon_call("right", "ans", "7"), 0, "", "", lemon_files("7\n", ok_message)},
+        {{.what = "right", .args = lemon_call("right", "ans"), .status = 0, .files = lemon_files("100\n", ok_message)},
+         Meant::right},
+        {{.what = "right, a full score of 7",
+          .args = lemon_call("right", "ans", "7"),
+          .status = 0,
+          .files = lemon_files("7\n", ok_message)},
          Meant::right},
         // LemonLime reads 010 as octal 8: the score is written without leading zeros.
-        {{"right, a full score with a leading zero", lemon_call("right", "ans", "010"), 0, "", "",
-          lemon_files("10\n", ok_message)},
+        {{.what = "right, a full score with a leading zero",
+          .args = lemon_call("right", "ans", "010"),
+          .status = 0,
+          .files = lemon_files("10\n", ok_message)},
          Meant::right},
-        {{"right, the largest full score", lemon_call("right", "ans", "2147483647"), 0, "", "",
-          lemon_files("2147483647\n", ok_message)},
+        {{.what = "right, the largest full score",
+          .args = lemon_call("right", "ans", "2147483647"),
+          .status = 0,
+          .files = lemon_files("2147483647\n", ok_message)},
          Meant::right},
-        {{"wrong", lemon_call("wrong", "ans"), 0, "", "", lemon_files("0\n", wrong)}, Meant::wrong},
-        {{"output ending early", lemon_call("short", "ans"), 0, "", "",
-          lemon_files("0\n",
-                      "wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on "
-                      "at line 2, column 3"),
-          with_short_output()},
+        {{.what = "wrong", .args = lemon_call("wrong", "ans"), .status = 0, .files = lemon_files("0\n", wrong)},
          Meant::wrong},
-        {{"missing output", lemon_call("missing", "ans"), 0, "", "",
-          lemon_files("0\n", "wrong answer: the output cannot be opened: No such file or directory")},
+        {{.what = "output ending early",
+          .args = lemon_call("short", "ans"),
+          .status = 0,
+          .files = lemon_files("0\n",
+                               "wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer "
+                               "goes on at line 2, column 3")},
          Meant::wrong},
-        {{"output a directory", lemon_call("dir", "ans"), 0, "", "",
-          lemon_files("0\n", "wrong answer: the output cannot be opened: Is a directory")},
+        {{.what = "missing output",
+          .args = lemon_call("missing", "ans"),
+          .status = 0,
+          .files = lemon_files("0\n", "wrong answer: the output cannot be opened: No such file or directory")},
          Meant::wrong},
-        {{"output unreadable", lemon_call("/proc/self/mem", "ans"), 0, "", "",
-          lemon_files("0\n", "wrong answer: the output cannot be read: Input/output error")},
+        {{.what = "output a directory",
+          .args = lemon_call("dir", "ans"),
+          .status = 0,
+          .files = lemon_files("0\n", "wrong answer: the output cannot be opened: Is a directory")},
          Meant::wrong},
-        {{"output a link to the answer", lemon_call("link", "ans"), 0, "", "",
-          lemon_files("0\n",
-                      "wrong answer: the output is the answer file under another name: " + std::string(same_reason))},
+        {{.what = "output unreadable",
+          .args = lemon_call("/proc/self/mem", "ans"),
+          .status = 0,
+          .files = lemon_files("0\n", "wrong answer: the output cannot be read: Input/output error"),
+          .posix_only = true},
          Meant::wrong},
-        {{"answer unreadable", lemon_call("right", "/proc/self/mem"), 1, "",
-          lemon_prefix + "cannot read the answer file /proc/self/mem: Input/output error\n",
-          lemon_failure_files("cannot read the answer file /proc/self/mem: Input/output error")},
+        {{.what = "output a link to the answer",
+          .args = lemon_call("link", "ans"),
+          .status = 0,
+          .files = lemon_files(
+              "0\n", "wrong answer: the output is the answer file under another name: " + std::string(same_reason))},
+         Meant::wrong},
+        {{.what = "answer unreadable",
+          .args = lemon_call("right", "/proc/self/mem"),
+          .status = 1,
+          .err = lemon_prefix + "cannot read the answer file /proc/self/mem: Input/output error\n",
+          .files = lemon_failure_files("cannot read the answer file /proc/self/mem: Input/output error"),
+          .posix_only = true},
          Meant::judge_failure},
         // A judge failure leaves no score file, not even an earlier one.
-        {{"missing answer, an earlier score removed", lemon_call("right", "missing"), 1, "",
-          lemon_prefix + "cannot open the answer file missing: No such file or directory\n",
-          lemon_failure_files("cannot open the answer file missing: No such file or directory"),
-          [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/score") << "100\n"; }},
+        {{.what = "missing answer, an earlier score removed",
+          .args = lemon_call("right", "missing"),
+          .status = 1,
+          .err = lemon_prefix + "cannot open the answer file missing: No such file or directory\n",
+          .files = lemon_failure_files("cannot open the answer file missing: No such file or directory"),
+          .prepare = [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/score") << "100\n"; }},
          Meant::judge_failure},
-        {{"score file in a missing directory",
-          {"in", "right", "ans", "100", "nowhere/score", "message"},
-          1,
-          "",
-          lemon_prefix + "cannot write the score file nowhere/score: No such file or directory\n",
-          {{"message", "judge error: cannot write the score file nowhere/score: No such file or directory\n"}}},
+        {{.what = "score file in a missing directory",
+          .args = {"in", "right", "ans", "100", "nowhere/score", "message"},
+          .status = 1,
+          .err = lemon_prefix + "cannot write the score file nowhere/score: No such file or directory\n",
+          .files = {{"message",
+                     "judge error: cannot write the score file nowhere/score: No such file or directory\n"}}},
          Meant::judge_failure},
         // Whatever stood at the files' paths is replaced, never followed or opened.
-        {{"links planted at the score and message files",
-          lemon_call("right", "ans"),
-          0,
-          "",
-          "",
-          {{"score", "100\n"}, {"message", std::string(ok_message) + "\n"}, {"target", "kept"}},
-          planted(false)},
+        {{.what = "links planted at the score and message files",
+          .args = lemon_call("right", "ans"),
+          .status = 0,
+          .files = {{"score", "100\n"}, {"message", std::string(ok_message) + "\n"}, {"target", "kept"}},
+          .prepare = planted(false),
+          .posix_only = true},
          Meant::right},
-        {{"FIFOs planted at the score and message files", lemon_call("right", "ans"), 0, "", "",
-          lemon_files("100\n", ok_message), planted(true)},
+        {{.what = "FIFOs planted at the score and message files",
+          .args = lemon_call("right", "ans"),
+          .status = 0,
+          .files = lemon_files("100\n", ok_message),
+          .prepare = planted(true),
+          .posix_only = true},
          Meant::right},
-        {{"closed standard streams", lemon_call("wrong", "ans"), 0, "", "", lemon_files("0\n", wrong),
-          closing_standard_streams({0, 1, 2})},
+        {{.what = "closed standard streams",
+          .args = lemon_call("wrong", "ans"),
+          .status = 0,
+          .files = lemon_files("0\n", wrong),
+          .prepare = closing_standard_streams({0, 1, 2}),
+          .posix_only = true},
          Meant::wrong},
-        {{"too few arguments",
-          {"in", "right", "ans", "100", "score"},
-          1,
-          "",
-          lemon_prefix + "usage: filterspace_lemon input output answer full_score score_file message_file\n",
-          {{"score", std::nullopt}}},
+        {{.what = "too few arguments",
+          .args = {"in", "right", "ans", "100", "score"},
+          .status = 1,
+          .err = lemon_prefix + "usage: filterspace_lemon input output answer full_score score_file message_file\n",
+          .files = {{"score", std::nullopt}}},
          Meant::judge_failure},
         // LemonLime on Windows passes paths with backslashes.
-        {{"paths with backslashes",
-          {"in", "right", "ans", "100", "fb\\score", "fb\\message"},
-          0,
-          "",
-          "",
-          {{"fb/score", "100\n"}, {"fb/message", std::string(ok_message) + "\n"}}},
+        {{.what = "paths with backslashes",
+          .args = {"in", "right", "ans", "100", "fb\\score", "fb\\message"},
+          .status = 0,
+          .files = {{"fb/score", "100\n"}, {"fb/message", std::string(ok_message) + "\n"}},
+          .windows_only = true},
          Meant::right},
     };
     // A fraction (Hydro's even share of a sum subtask), a sign, more than LemonLime's int holds.
@@ -1259,12 +1259,6 @@ std::vector<JudgedRow> lemon_rows() {
                          lemon_prefix + "the full score " + full + bad_full_score + "\n",
                          lemon_failure_files("the full score " + std::string(full) + bad_full_score)},
                         Meant::judge_failure});
-    for (JudgedRow& row : rows) {
-        const std::string& what = row.row.what;
-        row.row.posix_only = what.find("unreadable") != std::string::npos ||
-                             what.find("planted") != std::string::npos || what.find("closed") != std::string::npos;
-        row.row.windows_only = what == "paths with backslashes";
-    }
     return rows;
 }
 
@@ -1297,72 +1291,77 @@ std::vector<JudgedRow> hustoj_rows() {
     auto both = [](const std::string& line) { return line + "\n"; };
     const std::string wrong = std::string("wrong answer: ") + wrong_message;
     std::vector<JudgedRow> rows = {
-        {{"right", {"in", "ans", "right"}, 0, both(ok_message), both(ok_message)}, Meant::right},
-        {{"wrong", {"in", "ans", "wrong"}, 1, both(wrong), both(wrong)}, Meant::wrong},
-        // The answer before the output: the same two files the other way round.
-        {{"the answer first",
-          {"in", "wrong", "ans"},
-          1,
-          both("wrong answer: first difference at visible byte 4: line 2, column 3 of the output; line 3, column 3 "
-               "of the answer"),
-          both("wrong answer: first difference at visible byte 4: line 2, column 3 of the output; line 3, column 3 "
-               "of the answer")},
-         Meant::wrong},
-        {{"output ending early",
-          {"in", "ans", "short"},
-          1,
-          both("wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on at "
-               "line 2, column 3"),
-          both("wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on at "
-               "line 2, column 3"),
-          {},
-          with_short_output()},
-         Meant::wrong},
-        {{"missing output",
-          {"in", "ans", "missing"},
-          1,
-          both("wrong answer: the output cannot be opened: No such file or directory"),
-          both("wrong answer: the output cannot be opened: No such file or directory")},
-         Meant::wrong},
-        {{"output unreadable",
-          {"in", "ans", "/proc/self/mem"},
-          1,
-          both("wrong answer: the output cannot be read: Input/output error"),
-          both("wrong answer: the output cannot be read: Input/output error")},
-         Meant::wrong},
-        {{"output a link to the answer",
-          {"in", "ans", "link"},
-          1,
-          both("wrong answer: the output is the answer file under another name: " + std::string(same_reason)),
-          both("wrong answer: the output is the answer file under another name: " + std::string(same_reason))},
-         Meant::wrong},
-        {{"answer unreadable",
-          {"in", "/proc/self/mem", "right"},
-          1,
-          both("judge error: the answer cannot be read: Input/output error"),
-          both("judge error: the answer cannot be read: Input/output error")},
-         Meant::judge_failure},
-        {{"missing answer",
-          {"in", "missing", "right"},
-          1,
-          both("judge error: the answer cannot be opened: No such file or directory"),
-          both("judge error: the answer cannot be opened: No such file or directory")},
-         Meant::judge_failure},
-        {{"too few arguments",
-          {"in", "ans"},
-          1,
-          both("judge error: usage: filterspace_hustoj input answer output"),
-          both("judge error: usage: filterspace_hustoj input answer output")},
-         Meant::judge_failure},
-        {{"closed standard streams", {"in", "ans", "right"}, 0, "", "", {}, closing_standard_streams({0, 1, 2})},
+        {{.what = "right",
+          .args = {"in", "ans", "right"},
+          .status = 0,
+          .out = both(ok_message),
+          .err = both(ok_message)},
          Meant::right},
-        {{"standard output a broken pipe",
-          {"in", "ans", "wrong"},
-          1,
-          "",
-          both(wrong),
-          {},
-          [](const std::string&, RunOptions& options) { options.stdout_descriptor = broken_pipe(); }},
+        {{.what = "wrong", .args = {"in", "ans", "wrong"}, .status = 1, .out = both(wrong), .err = both(wrong)},
+         Meant::wrong},
+        // The answer before the output: the same two files the other way round.
+        {{.what = "the answer first",
+          .args = {"in", "wrong", "ans"},
+          .status = 1,
+          .out = both("wrong answer: first difference at visible byte 4: line 2, column 3 of the output; line 3, "
+                      "column 3 of the answer"),
+          .err = both("wrong answer: first difference at visible byte 4: line 2, column 3 of the output; line 3, "
+                      "column 3 of the answer")},
+         Meant::wrong},
+        {{.what = "output ending early",
+          .args = {"in", "ans", "short"},
+          .status = 1,
+          .out = both("wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on "
+                      "at line 2, column 3"),
+          .err = both("wrong answer: the output ended after 3 visible bytes, at line 2, column 2; the answer goes on "
+                      "at line 2, column 3")},
+         Meant::wrong},
+        {{.what = "missing output",
+          .args = {"in", "ans", "missing"},
+          .status = 1,
+          .out = both("wrong answer: the output cannot be opened: No such file or directory"),
+          .err = both("wrong answer: the output cannot be opened: No such file or directory")},
+         Meant::wrong},
+        {{.what = "output unreadable",
+          .args = {"in", "ans", "/proc/self/mem"},
+          .status = 1,
+          .out = both("wrong answer: the output cannot be read: Input/output error"),
+          .err = both("wrong answer: the output cannot be read: Input/output error")},
+         Meant::wrong},
+        {{.what = "output a link to the answer",
+          .args = {"in", "ans", "link"},
+          .status = 1,
+          .out = both("wrong answer: the output is the answer file under another name: " + std::string(same_reason)),
+          .err = both("wrong answer: the output is the answer file under another name: " + std::string(same_reason))},
+         Meant::wrong},
+        {{.what = "answer unreadable",
+          .args = {"in", "/proc/self/mem", "right"},
+          .status = 1,
+          .out = both("judge error: the answer cannot be read: Input/output error"),
+          .err = both("judge error: the answer cannot be read: Input/output error")},
+         Meant::judge_failure},
+        {{.what = "missing answer",
+          .args = {"in", "missing", "right"},
+          .status = 1,
+          .out = both("judge error: the answer cannot be opened: No such file or directory"),
+          .err = both("judge error: the answer cannot be opened: No such file or directory")},
+         Meant::judge_failure},
+        {{.what = "too few arguments",
+          .args = {"in", "ans"},
+          .status = 1,
+          .out = both("judge error: usage: filterspace_hustoj input answer output"),
+          .err = both("judge error: usage: filterspace_hustoj input answer output")},
+         Meant::judge_failure},
+        {{.what = "closed standard streams",
+          .args = {"in", "ans", "right"},
+          .status = 0,
+          .prepare = closing_standard_streams({0, 1, 2})},
+         Meant::right},
+        {{.what = "standard output a broken pipe",
+          .args = {"in", "ans", "wrong"},
+          .status = 1,
+          .err = both(wrong),
+          .prepare = [](const std::string&, RunOptions& options) { options.stdout_descriptor = broken_pipe(); }},
          Meant::wrong},
     };
     return rows;
@@ -1413,88 +1412,77 @@ Row::Prepare syzoj_files(const char* output, const char* answer, const char* out
 std::vector<JudgedRow> syzoj_rows() {
     const std::string failure = "judge error: ";
     return {
-        {{"right", {}, 0, "100\n", std::string(ok_message) + "\n", {}, syzoj_files("right", "ans")}, Meant::right},
-        {{"arguments not read",
-          {"x", "y"},
-          0,
-          "100\n",
-          std::string(ok_message) + "\n",
-          {},
-          syzoj_files("right", "ans")},
+        {{.what = "right",
+          .status = 0,
+          .out = "100\n",
+          .err = std::string(ok_message) + "\n",
+          .prepare = syzoj_files("right", "ans")},
          Meant::right},
-        {{"wrong", {}, 0, "0\n", std::string(wrong_message) + "\n", {}, syzoj_files("wrong", "ans")}, Meant::wrong},
-        {{"output ending early",
-          {},
-          0,
-          "0\n",
-          "the output ended after 1 visible byte, at line 1, column 2; the answer goes on at line 1, column 3\n",
-          {},
-          [](const std::string& dir, RunOptions& options) {
-              std::ofstream(dir + "/short") << "1";
-              syzoj_files("short", "ans")(dir, options);
-          }},
+        {{.what = "arguments not read",
+          .args = {"x", "y"},
+          .status = 0,
+          .out = "100\n",
+          .err = std::string(ok_message) + "\n",
+          .prepare = syzoj_files("right", "ans")},
+         Meant::right},
+        {{.what = "wrong",
+          .status = 0,
+          .out = "0\n",
+          .err = std::string(wrong_message) + "\n",
+          .prepare = syzoj_files("wrong", "ans")},
          Meant::wrong},
-        {{"missing output",
-          {},
-          0,
-          "0\n",
-          "wrong answer: the output cannot be opened: No such file or directory\n",
-          {},
-          syzoj_files(nullptr, "ans")},
+        {{.what = "output ending early",
+          .status = 0,
+          .out = "0\n",
+          .err =
+              "the output ended after 3 visible bytes, at line 2, column 2; the answer goes on at line 2, column 3\n",
+          .prepare = syzoj_files("short", "ans")},
          Meant::wrong},
-        {{"output unreadable",
-          {},
-          0,
-          "0\n",
-          "wrong answer: the output cannot be read: Input/output error\n",
-          {},
-          syzoj_files(nullptr, "ans", "/proc/self/mem")},
+        {{.what = "missing output",
+          .status = 0,
+          .out = "0\n",
+          .err = "wrong answer: the output cannot be opened: No such file or directory\n",
+          .prepare = syzoj_files(nullptr, "ans")},
          Meant::wrong},
-        {{"output a link to the answer",
-          {},
-          0,
-          "0\n",
-          "wrong answer: the output is the answer file under another name: " + std::string(same_reason) + "\n",
-          {},
-          syzoj_files(nullptr, "ans", "answer")},
+        {{.what = "output unreadable",
+          .status = 0,
+          .out = "0\n",
+          .err = "wrong answer: the output cannot be read: Input/output error\n",
+          .prepare = syzoj_files(nullptr, "ans", "/proc/self/mem")},
          Meant::wrong},
-        {{"answer unreadable",
-          {},
-          1,
-          "",
-          failure + "cannot read the answer: Input/output error\n",
-          {},
-          syzoj_files("right", nullptr, nullptr, "/proc/self/mem")},
+        {{.what = "output a link to the answer",
+          .status = 0,
+          .out = "0\n",
+          .err = "wrong answer: the output is the answer file under another name: " + std::string(same_reason) + "\n",
+          .prepare = syzoj_files(nullptr, "ans", "answer")},
+         Meant::wrong},
+        {{.what = "answer unreadable",
+          .status = 1,
+          .err = failure + "cannot read the answer: Input/output error\n",
+          .prepare = syzoj_files("right", nullptr, nullptr, "/proc/self/mem")},
          Meant::judge_failure},
-        {{"missing answer",
-          {},
-          1,
-          "",
-          failure + "cannot open the answer: No such file or directory\n",
-          {},
-          syzoj_files("right", nullptr)},
+        {{.what = "missing answer",
+          .status = 1,
+          .err = failure + "cannot open the answer: No such file or directory\n",
+          .prepare = syzoj_files("right", nullptr)},
          Meant::judge_failure},
-        {{"standard output a broken pipe",
-          {},
-          1,
-          "",
-          failure + "cannot write the score: Broken pipe\n",
-          {},
-          [](const std::string& dir, RunOptions& options) {
-              syzoj_files("right", "ans")(dir, options);
-              options.stdout_descriptor = broken_pipe();
-          }},
+        {{.what = "standard output a broken pipe",
+          .status = 1,
+          .err = failure + "cannot write the score: Broken pipe\n",
+          .prepare =
+              [](const std::string& dir, RunOptions& options) {
+                  syzoj_files("right", "ans")(dir, options);
+                  options.stdout_descriptor = broken_pipe();
+              }},
          Meant::judge_failure},
-        {{"closed standard input and error",
-          {},
-          0,
-          "100\n",
-          "",
-          {},
-          [](const std::string& dir, RunOptions& options) {
-              syzoj_files("right", "ans")(dir, options);
-              options.closed_descriptors = {0, 2};
-          }},
+        {{.what = "closed standard input and error",
+          .status = 0,
+          .out = "100\n",
+          .prepare =
+              [](const std::string& dir, RunOptions& options) {
+                  syzoj_files("right", "ans")(dir, options);
+                  options.closed_descriptors = {0, 2};
+              }},
          Meant::right},
     };
 }
@@ -1533,19 +1521,25 @@ Verdict lemonlime_testlib_reads(const CheckerRun& run) {
 
 TEST(LemonLimeTestlibMode, ReadsFilterspaceTestlibAsMeant) {
     const std::vector<JudgedRow> rows = {
-        {{"right", {"in", "right", "ans"}, 0, "", "ok " + std::string(right_message) + "\n"}, Meant::right},
-        {{"wrong", {"in", "wrong", "ans"}, 1, "", "wrong answer " + std::string(wrong_message) + "\n"}, Meant::wrong},
-        {{"missing output",
-          {"in", "missing", "ans"},
-          2,
-          "",
-          "wrong output format Output file not found: \"missing\"\n"},
+        {{.what = "right",
+          .args = {"in", "right", "ans"},
+          .status = 0,
+          .err = "ok " + std::string(right_message) + "\n"},
+         Meant::right},
+        {{.what = "wrong",
+          .args = {"in", "wrong", "ans"},
+          .status = 1,
+          .err = "wrong answer " + std::string(wrong_message) + "\n"},
          Meant::wrong},
-        {{"missing answer",
-          {"in", "right", "missing"},
-          3,
-          "",
-          "FAIL cannot open the answer file missing: No such file or directory\n"},
+        {{.what = "missing output",
+          .args = {"in", "missing", "ans"},
+          .status = 2,
+          .err = "wrong output format Output file not found: \"missing\"\n"},
+         Meant::wrong},
+        {{.what = "missing answer",
+          .args = {"in", "right", "missing"},
+          .status = 3,
+          .err = "FAIL cannot open the answer file missing: No such file or directory\n"},
          Meant::judge_failure},
     };
     for (const JudgedRow& row : rows)

@@ -1,5 +1,6 @@
-// What the kernel tests, the engine tests and the fuzzer share, without GoogleTest: the rule as
-// plainly as it can be said, the places it implies, a file in memory, and the kernel sets to try.
+// What the engine's tests, the library's tests and the fuzzer share, without GoogleTest and
+// without the engine: the rule as plainly as it can be said, the places it implies, and a file in
+// memory.
 #pragma once
 
 #include <sys/mman.h>
@@ -11,13 +12,6 @@
 #include <tuple>
 #include <vector>
 
-#include "compare.h"
-#include "kernels.h"
-
-#ifdef TEST_AVX512_EMULATED
-extern const KernelSet avx512_emulated_kernel_set;
-#endif
-
 // The rule: drop every byte outside 0x21..0x7E, compare what is left.
 inline std::string visible_of(const std::string& text) {
     std::string kept;
@@ -26,34 +20,33 @@ inline std::string visible_of(const std::string& text) {
     return kept;
 }
 
-inline Comparison expected(const std::string& out, const std::string& ans) {
-    return visible_of(out) == visible_of(ans) ? Comparison::same : Comparison::differ;
-}
+inline bool same_by_rule(const std::string& out, const std::string& ans) { return visible_of(out) == visible_of(ans); }
 
 // Where the engine says the sides stopped, against the rule: the same visible bytes before the
 // places, and there the first differing visible bytes or the ends; lines and columns counted as
-// in the prefixes. Null when they agree, else what disagrees.
-inline const char* places_disagree(const std::string& out, const std::string& ans, const Places& where,
-                                   Comparison want) {
-    if (where.out.offset > out.size() || where.ans.offset > ans.size()) return "a place past its side's end";
-    const std::string out_before = out.substr(0, where.out.offset), ans_before = ans.substr(0, where.ans.offset);
+// in the prefixes. Null when they agree, else what disagrees. A Place has offset, visible (the
+// visible bytes before it), line, column and at_end.
+template <class Place>
+const char* places_disagree(const std::string& out, const std::string& ans, const Place& out_place,
+                            const Place& ans_place, bool same) {
+    if (out_place.offset > out.size() || ans_place.offset > ans.size()) return "a place past its side's end";
+    const std::string out_before = out.substr(0, out_place.offset), ans_before = ans.substr(0, ans_place.offset);
     if (visible_of(out_before) != visible_of(ans_before)) return "different visible bytes before the places";
-    if (where.out.visible != visible_of(out_before).size() || where.ans.visible != where.out.visible)
+    if (out_place.visible != visible_of(out_before).size() || ans_place.visible != out_place.visible)
         return "visible bytes miscounted";
     for (const auto& [text, before, place] :
-         {std::tuple{&out, &out_before, &where.out}, std::tuple{&ans, &ans_before, &where.ans}}) {
+         {std::tuple{&out, &out_before, &out_place}, std::tuple{&ans, &ans_before, &ans_place}}) {
         if (place->line != 1 + static_cast<uint64_t>(std::count(before->begin(), before->end(), '\n')))
             return "line miscounted";
         if (place->column != place->offset - (before->rfind('\n') + 1) + 1) return "column miscounted";
         const std::string rest = text->substr(place->offset);
-        if (want == Comparison::same || place->at_end) {
+        if (same || place->at_end) {
             if (!visible_of(rest).empty()) return "a side said to end holds more visible bytes";
         } else if (rest.empty() || visible_of(rest.substr(0, 1)).empty()) {
             return "a place not at a visible byte";
         }
     }
-    if (!where.out.at_end && !where.ans.at_end && want == Comparison::differ &&
-        out[where.out.offset] == ans[where.ans.offset])
+    if (!out_place.at_end && !ans_place.at_end && !same && out[out_place.offset] == ans[ans_place.offset])
         return "the bytes at the places are equal";
     return nullptr;
 }
@@ -64,14 +57,4 @@ inline int memory_file(const std::string& content) {
     if (fd < 0 || write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) return -1;
     lseek(fd, 0, SEEK_SET);
     return fd;
-}
-
-// Every set built into the engine and, where the portable intrinsics library is at hand, the
-// AVX-512 kernels rendered with it.
-inline std::vector<KernelSet> tested_kernel_sets() {
-    std::vector<KernelSet> sets(all_kernel_sets().begin(), all_kernel_sets().end());
-#ifdef TEST_AVX512_EMULATED
-    sets.push_back(avx512_emulated_kernel_set);
-#endif
-    return sets;
 }

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <csignal>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -75,8 +74,6 @@ char** arguments_in_utf8(int argc, char** argv) {
     }
     return converted != nullptr ? converted : argv;  // kept for the whole run
 }
-
-void ignore_write_signals() {}
 
 #else
 #include <unistd.h>
@@ -157,9 +154,4 @@ FILE* create_text_file(const char* path) {
 }
 
 char** arguments_in_utf8(int, char** argv) { return argv; }
-
-void ignore_write_signals() {
-    (void)signal(SIGPIPE, SIG_IGN);
-    (void)signal(SIGXFSZ, SIG_IGN);
-}
 #endif

@@ -1,10 +1,12 @@
-// Opening the two files to compare, for the commands other than the judge's checker, the
-// arguments as text, and the signals none of them may die of. Written for Linux and, for the
+// Opening the two files to compare, for the commands other than the judge's checker, and the
+// arguments as text. Written for Linux and, for the
 // testlib drop-in, for Windows (MinGW-w64).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+#include "write_signals.h"
 
 // What identifies a file: its device and inode on Linux; on Windows, where the C library's inode
 // is always 0, its volume serial number and file index.
@@ -46,7 +48,3 @@ bool remove_entry(const char* path);
 // The arguments in UTF-8: argv itself on Linux; on Windows, the wide command line converted, so
 // that a path outside the system's code page arrives whole.
 char** arguments_in_utf8(int argc, char** argv);
-
-// A closed standard error, a closed result pipe or a file-size limit must fail a write, never
-// end the run before its outcome: the judge would see a crash. (Windows has neither signal.)
-void ignore_write_signals();

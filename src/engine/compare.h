@@ -45,9 +45,9 @@ struct Places {
 };
 
 // The engine's working memory: the block each side is read into, and the visible bytes of each
-// side in the compacted comparison; about 545 KiB. One comparison at a time uses a workspace, and
-// any number of workspaces may compare at once, on as many threads. Allocate one once (it is far
-// too large for a thread's stack) and reuse it.
+// side in the compacted comparison (the README states its size, and a test holds it to this).
+// One comparison at a time uses a workspace, and any number of workspaces may compare at once, on
+// as many threads. Allocate one once (it is far too large for a thread's stack) and reuse it.
 struct Workspace {
     alignas(64) uint8_t out_block[engine_block_size];
     alignas(64) uint8_t ans_block[engine_block_size];

@@ -8,6 +8,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import textwrap
 import threading
 import time
 import unittest
@@ -194,23 +195,32 @@ class Threads(unittest.TestCase):
         self.assertEqual(failures, [])
 
 
-def run_alone(script, timeout=60):
-    """Runs script in a Python of its own with the module importable: a crash or a hang there fails
-    the test instead of the whole run."""
+def run_alone(test, script, timeout, hang):
+    """Runs script in a Python of its own with the module importable: a crash there fails the test
+    instead of the whole run, and a hang fails it with the reason given."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    return subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=timeout)
+    try:
+        return subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True,
+                              timeout=timeout)
+    except subprocess.TimeoutExpired:
+        test.fail(hang)
+
+
+def beside_a_fifo(answer, body):
+    """A script that makes, in a directory of its own, a FIFO named by fifo and a file named by ans
+    that holds answer, then runs body."""
+    return ("import os, signal, subprocess, tempfile, threading, time, filterspace\n"
+            "directory = tempfile.mkdtemp()\n"
+            "fifo, ans = os.path.join(directory, 'fifo'), os.path.join(directory, 'ans')\n"
+            "os.mkfifo(fifo)\n"
+            "open(ans, 'wb').write(%r)\n" % answer) + textwrap.dedent(body)
 
 
 class Interrupts(unittest.TestCase):
     def test_ctrl_c_ends_a_comparison_of_an_endless_pipe(self):
         # Blank lines for ever from a FIFO the module opens: nothing differs, nothing ends, and
         # Ctrl-C must end it, closing the FIFO.
-        script = """if 1:
-            import os, signal, subprocess, tempfile, threading, time, filterspace
-            directory = tempfile.mkdtemp()
-            fifo, ans = os.path.join(directory, "fifo"), os.path.join(directory, "ans")
-            os.mkfifo(fifo)
-            open(ans, "wb").write(b"1")
+        script = beside_a_fifo(b"1", """
             writer = subprocess.Popen(["sh", "-c", 'exec yes "" > "$0"', fifo])
             before = sorted(os.listdir("/proc/self/fd"))
             timer = threading.Timer(0.5, signal.pthread_kill, (threading.main_thread().ident, signal.SIGINT))
@@ -224,21 +234,13 @@ class Interrupts(unittest.TestCase):
             timer.join()
             writer.kill()
             print("descriptors", "kept" if sorted(os.listdir("/proc/self/fd")) == before else "leaked")
-            """
-        try:
-            finished = run_alone(script, timeout=20)
-        except subprocess.TimeoutExpired:
-            self.fail("Ctrl-C did not end the comparison")
+            """)
+        finished = run_alone(self, script, 20, "Ctrl-C did not end the comparison")
         self.assertRegex(finished.stdout, r"^interrupted after [0-4]\.[0-9] s\ndescriptors kept\n$", finished.stderr)
 
     def test_an_open_that_waits_stops_no_other_thread(self):
         # A FIFO without a writer: its open waits, and must let the main thread run meanwhile.
-        script = """if 1:
-            import os, sys, tempfile, threading, time, filterspace
-            directory = tempfile.mkdtemp()
-            fifo, ans = os.path.join(directory, "fifo"), os.path.join(directory, "ans")
-            os.mkfifo(fifo)
-            open(ans, "wb").write(b"12")
+        script = beside_a_fifo(b"12", """
             results = []
             comparing = threading.Thread(target=lambda: results.append(filterspace.compare_files(fifo, ans)))
             comparing.start()
@@ -247,11 +249,8 @@ class Interrupts(unittest.TestCase):
                 writer.write(b"1 2")
             comparing.join()
             print(bool(results[0]))
-            """
-        try:
-            finished = run_alone(script, timeout=20)
-        except subprocess.TimeoutExpired:
-            self.fail("a thread waiting to open a FIFO held every other thread")
+            """)
+        finished = run_alone(self, script, 20, "a thread waiting to open a FIFO held every other thread")
         self.assertEqual((finished.returncode, finished.stdout.strip()), (0, "True"), finished.stderr)
 
 
@@ -321,7 +320,7 @@ class Races(unittest.TestCase):
                 view.release()
             print("survived")
             """
-        finished = run_alone(script, timeout=240)
+        finished = run_alone(self, script, 240, "the race hung")
         self.assertEqual((finished.returncode, finished.stdout.strip()), (0, "survived"), finished.stderr[-2000:])
 
 
