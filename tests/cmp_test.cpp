@@ -83,10 +83,16 @@ TEST_F(Cmp, ExcerptOfThePlacesLine) {
     const std::string long_line(256 << 10, 'A');  // a whole read: the newline comes in the next one
     EXPECT_EQ(report(long_line + "\nx\n", long_line + "\ny\n"),
               "a b differ: visible byte 262145\n  a:2:1: x\n         ^\n  b:2:1: y\n         ^\n");
-    EXPECT_EQ(report("1\x7f"
+    // Exactly as many bytes before the place as an excerpt holds: nothing was cut.
+    const std::string forty(40, 'a');
+    EXPECT_EQ(report(forty + "x", forty + "y"),
+              "a b differ: visible byte 41\n  a:1:41: " + forty + "x\n" + std::string(50, ' ') + "^\n  b:1:41: " +
+                  forty + "y\n" + std::string(50, ' ') + "^\n");
+    // Escaped bytes before the place: the caret under it still, each escape as wide as shown.
+    EXPECT_EQ(report("1\t\r\x7f"
                      "2",
                      "13"),
-              "a b differ: visible byte 2\n  a:1:3: 1\\x7F2\n              ^\n  b:1:2: 13\n          ^\n");
+              "a b differ: visible byte 2\n  a:1:5: 1\\t\\r\\x7F2\n                  ^\n  b:1:2: 13\n          ^\n");
 }
 
 // A closed standard descriptor is held before anything is opened: - on a closed standard input is

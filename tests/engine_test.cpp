@@ -76,9 +76,15 @@ protected:
     }
 
     template <typename NextPiece>
-    Comparison compare_piecewise(const std::string& out, const std::string& ans, NextPiece next_piece) {
+    // Non-blocking, the reading ends are waited on (poll) instead of blocking in read().
+    Comparison compare_piecewise(const std::string& out, const std::string& ans, NextPiece next_piece,
+                                 bool non_blocking = false) {
         PipeFeed out_feed(out, next_piece);
         PipeFeed ans_feed(ans, next_piece);
+        if (non_blocking) {
+            EXPECT_EQ(fcntl(out_feed.fd(), F_SETFL, O_NONBLOCK), 0);
+            EXPECT_EQ(fcntl(ans_feed.fd(), F_SETFL, O_NONBLOCK), 0);
+        }
         return compare(out_feed.fd(), ans_feed.fd());
     }
 
@@ -261,7 +267,8 @@ TEST_P(Engine, ReadErrorOfEitherSideIsReportedForThatSide) {
 void ignore_signal(int) {}
 
 TEST_P(Engine, InterruptedReadIsRetried) {
-    // SIGALRM without SA_RESTART interrupts the engine's blocked read() every millisecond.
+    // SIGALRM without SA_RESTART interrupts the engine's blocked read(), or its wait for a
+    // non-blocking descriptor, every millisecond.
     struct sigaction action {};
     action.sa_handler = ignore_signal;
     struct sigaction previous {};
@@ -273,6 +280,7 @@ TEST_P(Engine, InterruptedReadIsRetried) {
         return 3;
     };
     EXPECT_EQ(compare_piecewise("1 2 3 4 5 6", "123456", slow), Comparison::same);
+    EXPECT_EQ(compare_piecewise("1 2 3 4 5 6", "123456", slow, true), Comparison::same) << "waited for";
     const itimerval off{};
     setitimer(ITIMER_REAL, &off, nullptr);
     sigaction(SIGALRM, &previous, nullptr);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "rule_oracle.h"
+#include "run_program.h"
 
 namespace {
 
@@ -146,6 +147,15 @@ TEST(Library, SameFileAndVersion) {
     EXPECT_EQ(filterspace_same_file(a, a_again), -1);
     close(a);
     close(b);
+    // One inode number on two file systems: two files.
+    const TwinInodes twins("x");
+    if (twins.unavailable().empty()) {
+        const int first = open(twins.path(0).c_str(), O_RDONLY | O_CLOEXEC);
+        const int second = open(twins.path(1).c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(filterspace_same_file(first, second), 0);
+        close(first);
+        close(second);
+    }
     // The loaded library's version is the project's, as CMake has it (not the header's macro).
     EXPECT_STREQ(filterspace_version(), PROJECT_VERSION_TEXT);
 }

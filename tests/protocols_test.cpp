@@ -4,15 +4,12 @@
 // Every table runs against the built command and against the drop-ins compiled alone.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -955,35 +952,18 @@ INSTANTIATE_TEST_SUITE_P(Builds, Cms, ::testing::Values(Variant{"command", CMS_P
 // One file is known by its device and its inode together: an output and an answer on two file
 // systems that number their inodes alike are two files, judged as usual.
 TEST(FrontEnds, SameInodeOnAnotherDeviceIsAnotherFile) {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        GTEST_SKIP() << "needs root and a private mount namespace (unshare -m): " << strerror(errno);
-    const ScratchDirectory scratch;
-    std::string paths[2];
-    ino_t inodes[2] = {};
-    for (int k = 0; k < 2; ++k) {
-        const std::string mount_point = scratch.path() + "/fs" + std::to_string(k);
-        ASSERT_EQ(mkdir(mount_point.c_str(), 0755), 0);
-        ASSERT_EQ(mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=1m"), 0) << strerror(errno);
-        paths[k] = mount_point + "/file";
-        std::ofstream(paths[k]) << "same 1";
-        struct stat st = {};
-        ASSERT_EQ(stat(paths[k].c_str(), &st), 0);
-        inodes[k] = st.st_ino;
+    const TwinInodes twins("same 1");
+    if (!twins.unavailable().empty()) GTEST_SKIP() << twins.unavailable();
+    for (const char* testlib : {TESTLIB_PATH, TESTLIB_GXX_DROPIN}) {
+        const int program = above_standard(open(testlib, O_PATH | O_CLOEXEC));
+        const CheckerRun run = run_program(testlib, program, {"in", twins.path(0), twins.path(1)});
+        close(program);
+        EXPECT_EQ(run.status, 0) << testlib << ": " << run.err;
     }
-    if (inodes[0] == inodes[1]) {
-        for (const char* testlib : {TESTLIB_PATH, TESTLIB_GXX_DROPIN}) {
-            const int program = above_standard(open(testlib, O_PATH | O_CLOEXEC));
-            const CheckerRun run = run_program(testlib, program, {"in", paths[0], paths[1]});
-            close(program);
-            EXPECT_EQ(run.status, 0) << testlib << ": " << run.err;
-        }
-        const int cms = above_standard(open(CMS_PATH, O_PATH | O_CLOEXEC));
-        const CheckerRun run = run_program(CMS_PATH, cms, {"in", paths[1], paths[0]});
-        close(cms);
-        EXPECT_EQ(run.out, "1.0\n") << run.err;
-    }
-    for (int k = 0; k < 2; ++k) umount2((scratch.path() + "/fs" + std::to_string(k)).c_str(), MNT_DETACH);
-    if (inodes[0] != inodes[1]) GTEST_SKIP() << "this kernel numbers tmpfs inodes across mounts";
+    const int cms = above_standard(open(CMS_PATH, O_PATH | O_CLOEXEC));
+    const CheckerRun run = run_program(CMS_PATH, cms, {"in", twins.path(1), twins.path(0)});
+    close(cms);
+    EXPECT_EQ(run.out, "1.0\n") << run.err;
 }
 
 // The engine built for Windows chooses the kernels that it chooses on Linux, on the same
@@ -1182,6 +1162,12 @@ std::vector<JudgedRow> lemon_rows() {
           .files = lemon_files("0\n", "wrong answer: the output cannot be read: Input/output error"),
           .posix_only = true},
          Meant::wrong},
+        // One path twice is the judge's call (answer validation); another name is the contestant's link.
+        {{.what = "one path twice",
+          .args = lemon_call("ans", "ans"),
+          .status = 0,
+          .files = lemon_files("100\n", ok_message)},
+         Meant::right},
         {{.what = "output a link to the answer",
           .args = lemon_call("link", "ans"),
           .status = 0,
@@ -1203,6 +1189,19 @@ std::vector<JudgedRow> lemon_rows() {
           .files = lemon_failure_files("cannot open the answer file missing: No such file or directory"),
           .prepare = [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/score") << "100\n"; }},
          Meant::judge_failure},
+        // Files right under the root (here a chroot's) are written there, not in the working directory.
+        {{.what = "files in the root directory",
+          .args = {"in", "/right", "/ans", "100", "/score", "/message"},
+          .status = 0,
+          .files = {{"score", "100\n"}, {"message", std::string(ok_message) + "\n"}, {"fb/score", std::nullopt}},
+          .prepare =
+              [](const std::string& dir, RunOptions& options) {
+                  options.root = dir;
+                  options.directory = "/fb";
+              },
+          .needs_static = true,
+          .posix_only = true},
+         Meant::right},
         {{.what = "score file in a missing directory",
           .args = {"in", "right", "ans", "100", "nowhere/score", "message"},
           .status = 1,
@@ -1328,6 +1327,12 @@ std::vector<JudgedRow> hustoj_rows() {
           .out = both("wrong answer: the output cannot be read: Input/output error"),
           .err = both("wrong answer: the output cannot be read: Input/output error")},
          Meant::wrong},
+        {{.what = "one path twice",
+          .args = {"in", "ans", "ans"},
+          .status = 0,
+          .out = both(ok_message),
+          .err = both(ok_message)},
+         Meant::right},
         {{.what = "output a link to the answer",
           .args = {"in", "ans", "link"},
           .status = 1,

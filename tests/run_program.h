@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -148,6 +150,49 @@ public:
 
 private:
     std::string path_;
+};
+
+// Two files of one content, each on a tmpfs of its own mounted in a private mount namespace, that
+// share an inode number: one file by the inode alone, two by device and inode. unavailable() says
+// why there are none (not root, or a kernel that numbers tmpfs inodes across mounts).
+class TwinInodes {
+public:
+    explicit TwinInodes(const std::string& content) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            unavailable_ = std::string("needs root and a private mount namespace: ") + strerror(errno);
+            return;
+        }
+        ino_t inodes[2] = {};
+        for (int k = 0; k < 2; ++k) {
+            const std::string mount_point = scratch_.path() + "/fs" + std::to_string(k);
+            struct stat st = {};
+            if (mkdir(mount_point.c_str(), 0755) != 0 ||
+                mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=1m") != 0) {
+                unavailable_ = std::string("cannot mount a tmpfs: ") + strerror(errno);
+                return;
+            }
+            mounted_.push_back(mount_point);
+            paths_[k] = scratch_.file("fs" + std::to_string(k) + "/file", content);
+            if (stat(paths_[k].c_str(), &st) != 0) unavailable_ = "cannot write on a tmpfs";
+            inodes[k] = st.st_ino;
+        }
+        if (unavailable_.empty() && inodes[0] != inodes[1])
+            unavailable_ = "this kernel numbers tmpfs inodes across mounts";
+    }
+    ~TwinInodes() {
+        for (const std::string& mount_point : mounted_) (void)umount2(mount_point.c_str(), MNT_DETACH);
+    }
+    TwinInodes(const TwinInodes&) = delete;
+    TwinInodes& operator=(const TwinInodes&) = delete;
+
+    const std::string& unavailable() const { return unavailable_; }
+    const std::string& path(int k) const { return paths_[k]; }
+
+private:
+    ScratchDirectory scratch_;
+    std::string paths_[2];
+    std::string unavailable_;
+    std::vector<std::string> mounted_;
 };
 
 // Runs the program opened as program_fd (or, where that is -1, found at path), named path, with
