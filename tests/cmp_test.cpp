@@ -85,9 +85,9 @@ TEST_F(Cmp, ExcerptOfThePlacesLine) {
               "a b differ: visible byte 262145\n  a:2:1: x\n         ^\n  b:2:1: y\n         ^\n");
     // Exactly as many bytes before the place as an excerpt holds: nothing was cut.
     const std::string forty(40, 'a');
-    EXPECT_EQ(report(forty + "x", forty + "y"),
-              "a b differ: visible byte 41\n  a:1:41: " + forty + "x\n" + std::string(50, ' ') + "^\n  b:1:41: " +
-                  forty + "y\n" + std::string(50, ' ') + "^\n");
+    EXPECT_EQ(report(forty + "x", forty + "y"), "a b differ: visible byte 41\n  a:1:41: " + forty + "x\n" +
+                                                    std::string(50, ' ') + "^\n  b:1:41: " + forty + "y\n" +
+                                                    std::string(50, ' ') + "^\n");
     // Escaped bytes before the place: the caret under it still, each escape as wide as shown.
     EXPECT_EQ(report("1\t\r\x7f"
                      "2",
