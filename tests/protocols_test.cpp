@@ -479,11 +479,11 @@ std::vector<Row> result_file_rows() {
          .err = see_file,
          .files = {{"result", xml + "<result outcome = \"wrong-answer\">" + wrong_message + "</result>\n"}}},
         {.what = "-appes escapes",
-         .args = {"in", "a&b<\"c\">\x01", "ans", "result", "-appes"},
+         .args = {"in", "a&b<\"c\">\x01\x1f", "ans", "result", "-appes"},
          .status = 2,
          .err = see_file,
          .files = {{"result", xml + "<result outcome = \"presentation-error\">Output file not found: "
-                                    "&quot;a&amp;b&lt;&quot;c&quot;&gt;.&quot;</result>\n"}},
+                                    "&quot;a&amp;b&lt;&quot;c&quot;&gt;..&quot;</result>\n"}},
          .posix_only = true},
         // Every invalid UTF-8 sequence as U+FFFD, each as long as its longest valid start: a bad
         // lead byte, cut short, overlong, a surrogate, past U+10FFFF; and U+FFFE, which XML
@@ -822,13 +822,14 @@ std::vector<Row> validator_rows() {
          .status = 1,
          .prepare = [](const std::string&, RunOptions& options) { options.stderr_descriptor = broken_pipe(); },
          .stdin_path = "right"},
-        // 90 bytes take the reason, not the message with its excerpts.
+        // 120 bytes take the reason and the team's message (114), not the jury's with its
+        // excerpts (124): a failure to write either message is a judge error.
         {.what = "messages over a file-size limit",
          .args = {"in", "ans", "fb"},
          .status = 1,
          .err = prefix + "cannot write to the feedback directory: File too large\n",
          .files = {{"fb/judgeerror.txt", "cannot write to the feedback directory: File too large\n"}},
-         .prepare = [](const std::string&, RunOptions& options) { with_file_size_limit(options, 90); },
+         .prepare = [](const std::string&, RunOptions& options) { with_file_size_limit(options, 120); },
          .stdin_path = "wrong"},
     };
     // And an answer that is missing, a directory or unreadable.
@@ -903,6 +904,11 @@ std::vector<Row> cms_rows() {
          .args = {"in", "dir", "right"},
          .status = 1,
          .err = prefix + "cannot open the correct output dir: Is a directory\n"},
+        // The contestant's output that cannot be read is the judge's trouble too: never a verdict.
+        {.what = "output unreadable",
+         .args = {"in", "ans", "/proc/self/mem"},
+         .status = 1,
+         .err = prefix + "cannot read the contestant's output /proc/self/mem: Input/output error\n"},
         {.what = "answer unreadable",
          .args = {"in", "/proc/self/mem", "right"},
          .status = 1,

@@ -73,12 +73,14 @@ class CompareFiles(unittest.TestCase):
 
     def test_paths_of_every_kind(self):
         out, ans = self.path / "out", self.path / "ans"
+        descriptors = sorted(os.listdir("/proc/self/fd"))
         for pair in ((str(out), str(ans)), (bytes(out), bytes(ans)), (out, ans)):
             with self.subTest(kind=type(pair[0]).__name__):
                 self.assertTrue(filterspace.compare_files(*pair))
         wrong = filterspace.compare_files(out, self.path / "wrong")
         self.assertFalse(wrong)
         self.assertEqual((wrong.output.visible_byte, wrong.output.line, wrong.answer.column), (3, 2, 4))
+        self.assertEqual(sorted(os.listdir("/proc/self/fd")), descriptors, "the files opened are closed")
 
     def test_descriptors_and_file_objects_from_their_offsets(self):
         with open(self.path / "out", "rb") as out, open(self.path / "ans", "rb") as ans:
