@@ -574,20 +574,9 @@ TEST_F(Checker, ProcessorWithoutVectorSetsFallsBackToScalar) {
 // One file is known by its device and its inode together: two files on two file systems may
 // share an inode number.
 TEST_F(Checker, SameInodeOnAnotherDeviceIsAnotherFile) {
-    std::string paths[2];
-    ino_t inodes[2] = {};
-    for (int k = 0; k < 2; ++k) {
-        const std::string mount_point = scratch + "/fs" + std::to_string(k);
-        ASSERT_EQ(mkdir(mount_point.c_str(), 0755), 0);
-        ASSERT_EQ(mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=1m"), 0) << strerror(errno);
-        paths[k] = mount_point + "/file";
-        write_file(paths[k], "same 1");
-        struct stat st = {};
-        ASSERT_EQ(stat(paths[k].c_str(), &st), 0);
-        inodes[k] = st.st_ino;
-    }
-    if (inodes[0] != inodes[1]) GTEST_SKIP() << "this kernel numbers tmpfs inodes across mounts";
-    const auto run = judge(paths[0], paths[1]);
+    const TwinInodes twins("same 1");
+    if (!twins.unavailable().empty()) GTEST_SKIP() << twins.unavailable();
+    const auto run = judge(twins.path(0), twins.path(1));
     expect_clean_exit(run, 1);
     EXPECT_EQ(read_file(record_path), right_record);
 }

@@ -75,6 +75,11 @@ TEST_F(Cmp, StatusSameDifferTrouble) {
             EXPECT_EQ(run.err, "");
         }
     }
+    // After --, a name that starts with - is a file's.
+    file("-s", "13");
+    RunOptions in_dir;
+    in_dir.directory = dir;
+    EXPECT_EQ(cmp({"--", "-s", other}, in_dir).status, 0) << "-s read as an option";
 }
 
 // The excerpt is the place's own line: a newline starts it afresh (no "..." carried over from a

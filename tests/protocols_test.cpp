@@ -1195,6 +1195,13 @@ std::vector<JudgedRow> lemon_rows() {
           .files = lemon_failure_files("cannot open the answer file missing: No such file or directory"),
           .prepare = [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/score") << "100\n"; }},
          Meant::judge_failure},
+        // A message that cannot be written is told on standard error; the verdict stands.
+        {{.what = "message file in a missing directory",
+          .args = {"in", "right", "ans", "100", "score", "nowhere/message"},
+          .status = 0,
+          .err = lemon_prefix + "cannot write the message file nowhere/message: No such file or directory\n",
+          .files = {{"score", "100\n"}}},
+         Meant::right},
         // Files right under the root (here a chroot's) are written there, not in the working directory.
         {{.what = "files in the root directory",
           .args = {"in", "/right", "/ans", "100", "/score", "/message"},
@@ -1259,6 +1266,7 @@ std::vector<JudgedRow> lemon_rows() {
                                                           {"abc", "full score not a number"},
                                                           {"", "full score empty"},
                                                           {"2147483648", "full score past an int"},
+                                                          {"18446744073709551621", "full score past 64 bits"},
                                                           {"1e2", "full score with an exponent"}})
         rows.push_back({{what, lemon_call("right", "ans", full), 1, "",
                          lemon_prefix + "the full score " + full + bad_full_score + "\n",
