@@ -165,6 +165,13 @@ TEST_F(Cmp, TroubleNamesItsFileAndItsReason) {
         if (const size_t at = err.find("I/O error"); at != std::string::npos) err.replace(at, 9, "Input/output error");
         EXPECT_EQ(err, c.err);
     }
+    // A report that cannot be written is trouble, with its reason.
+    RunOptions full;
+    full.stdout_descriptor = above_standard(open("/dev/full", O_WRONLY | O_CLOEXEC));
+    const CheckerRun unwritten = cmp({one, other}, full);
+    close(*full.stdout_descriptor);
+    EXPECT_EQ(unwritten.status, 2);
+    EXPECT_EQ(unwritten.err, "filterspace_cmp: standard output: No space left on device\n");
 }
 
 TEST_F(Cmp, PlaceInEachFile) {

@@ -1215,6 +1215,13 @@ std::vector<JudgedRow> lemon_rows() {
           .needs_static = true,
           .posix_only = true},
          Meant::right},
+        {{.what = "score file named as a directory",
+          .args = {"in", "right", "ans", "100", "fb/", "message"},
+          .status = 1,
+          .err = lemon_prefix + "cannot write the score file fb/: Is a directory\n",
+          .files = {{"message", "judge error: cannot write the score file fb/: Is a directory\n"}},
+          .posix_only = true},  // Windows refuses a directory with another reason
+         Meant::judge_failure},
         {{.what = "score file in a missing directory",
           .args = {"in", "right", "ans", "100", "nowhere/score", "message"},
           .status = 1,

@@ -96,16 +96,19 @@ class CompareFiles(unittest.TestCase):
         os.close(ans)
 
     def test_file_objects_from_the_position_they_report(self):
-        (self.path / "a").write_bytes(b"3\n1 2 3\n")
-        (self.path / "b").write_bytes(b"3\n4 5 6\n")
+        tail = b"7 " * 10000  # past a buffer: the descriptors stand inside the files
+        (self.path / "a").write_bytes(b"3\n1 2 3\n" + tail)
+        (self.path / "b").write_bytes(b"3\n4 5 6\n" + tail)
         with open(self.path / "a", "rb") as out, open(self.path / "b", "rb") as ans:
-            out.readline(), ans.readline()  # the buffers hold the rest; the descriptors are at the end
+            out.readline(), ans.readline()  # the buffers hold more; the descriptors are past them
             result = filterspace.compare_files(out, ans)
             self.assertFalse(result)
             self.assertEqual((result.output.visible_byte, result.output.offset), (1, 0))
-            # Left where they stood, their buffers still right.
-            self.assertEqual((out.read(), ans.read()), (b"1 2 3\n", b"4 5 6\n"))
-        with open(self.path / "a", "rb", buffering=0) as out, open(self.path / "out", "rb") as ans:
+            # Left where they stood, descriptors and buffers.
+            self.assertEqual((out.tell(), ans.tell()), (2, 2))
+            self.assertEqual((out.read(), ans.read()), (b"1 2 3\n" + tail, b"4 5 6\n" + tail))
+        (self.path / "c").write_bytes(b"3\n1 2 3\n")
+        with open(self.path / "c", "rb", buffering=0) as out, open(self.path / "out", "rb") as ans:
             out.read(2)  # unbuffered: "1 2 3" against "1 2 3"
             ans.read(2)  # "2\r\n3\n", whose "2" meets the output's "1"
             self.assertFalse(filterspace.compare_files(out, ans))
