@@ -32,6 +32,7 @@ const std::pair<const char*, const char*> scratch_files[] = {
     {"wrong", "1 2\n\n3 5\n"},  // one byte off
     {"short", "1 2\n3"},        // ends early
     {"longer", "1 2 3 4 5"},    // goes on past the answer
+    {"empty", ""},              // no byte at all
 };
 constexpr char right_message[] = "4 visible bytes match";
 constexpr char wrong_message[] =
@@ -885,6 +886,12 @@ std::vector<Row> cms_rows() {
          .out = "0.0\n",
          .err = "translate:wrong\nADMIN_MESSAGE: the output goes on past the answer's 4 visible bytes, at line 1, "
                 "column 9; the answer ended at line 3, column 1\n"},
+        {.what = "output empty",
+         .args = {"in", "ans", "empty"},
+         .status = 0,
+         .out = "0.0\n",
+         .err = "translate:wrong\nADMIN_MESSAGE: the output ended after 0 visible bytes, at line 1, column 1; the "
+                "answer goes on at line 1, column 1\n"},
         {.what = "one path twice",
          .args = {"in", "ans", "ans"},
          .status = 0,
