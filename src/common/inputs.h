@@ -1,6 +1,5 @@
 // Opening the two files to compare, for the commands other than the judge's checker, and the
-// arguments as text. Written for Linux and, for the
-// testlib drop-in, for Windows (MinGW-w64).
+// arguments as text. Written for Linux and, for the drop-ins, for Windows (MinGW-w64).
 #pragma once
 
 #include <cstdint>
