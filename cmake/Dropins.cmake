@@ -23,7 +23,7 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
   set(validator_dropin ${dropins}/output_validator/filterspace_validator.cpp)
   amalgamate(${validator_dropin} "filterspace_validator.cpp: a problem-package output validator by the visible-byte rule"
              src/common/excerpt.h src/common/excerpt.cpp src/common/fresh_file.h src/common/fresh_file.cpp
-             src/validator/filterspace_validator.cpp)
+             src/common/notes_text.h src/common/notes_text.cpp src/validator/filterspace_validator.cpp)
   set(lemon_dropin ${dropins}/lemon/filterspace_lemon.cpp)
   amalgamate(${lemon_dropin} "filterspace_lemon.cpp: a Lemon-style special judge by the visible-byte rule"
              src/common/fresh_file.h src/common/fresh_file.cpp src/lemon/filterspace_lemon.cpp)

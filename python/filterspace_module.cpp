@@ -11,6 +11,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,15 +25,60 @@ struct Place {
     bool at_end;
 };
 
+struct Spot {
+    uint64_t offset, line, column;
+};
+
+// What the rule ignored in one file, as the library tells it: counts and first places by kind.
+struct FileNotes {
+    uint64_t bytes, visible;
+    bool complete;
+    int byte_order_mark;
+    std::map<std::string, uint64_t> counts;
+    std::map<std::string, Spot> first;
+};
+
+struct Notes {
+    FileNotes output, answer;
+    uint64_t token_starts_differ;
+    std::optional<Place> first_token_output, first_token_answer;
+};
+
 // The places only for a difference: counting lines costs a pass over every byte, which a
-// comparison that finds none need not pay.
+// comparison that finds none need not pay. The notes only on request.
 struct Result {
     bool same;
     std::optional<Place> output, answer;
+    std::optional<Notes> notes;
 };
 
 Place place_of(const filterspace_place& place) {
     return {place.visible_byte, place.offset, place.line, place.column, place.at_end != 0};
+}
+
+FileNotes file_notes_of(const filterspace_file_notes& notes) {
+    FileNotes file{notes.bytes, notes.visible, notes.complete != 0, notes.byte_order_mark, {}, {}};
+    const std::pair<const char*, std::pair<uint64_t, filterspace_spot>> kinds[] = {
+        {"high", {notes.high, notes.first_high}},
+        {"nul", {notes.nul, notes.first_nul}},
+        {"control", {notes.control, notes.first_control}},
+        {"del", {notes.del, notes.first_del}}};
+    for (const auto& [kind, count_and_first] : kinds) {
+        const auto& [count, first] = count_and_first;
+        file.counts[kind] = count;
+        if (count != 0) file.first[kind] = {first.offset, first.line, first.column};
+    }
+    return file;
+}
+
+std::optional<Notes> notes_of(const filterspace_notes* notes) {
+    if (notes == nullptr) return std::nullopt;
+    Notes told{file_notes_of(notes->output), file_notes_of(notes->answer), notes->token_starts_differ, {}, {}};
+    if (notes->token_starts_differ != 0) {
+        told.first_token_output = place_of(notes->first_token_output);
+        told.first_token_answer = place_of(notes->first_token_answer);
+    }
+    return told;
 }
 
 // This thread's state, made on its first comparison and kept: too large to make per call.
@@ -53,11 +99,11 @@ filterspace_state* thread_state() {
 
 // error: the failed read's errno, for an unreadable side.
 Result result_of(filterspace_result result, int error, const filterspace_places* places, const py::object& output_name,
-                 const py::object& answer_name) {
+                 const py::object& answer_name, const filterspace_notes* notes) {
     if (result == FILTERSPACE_OUTPUT_UNREADABLE) raise_os_error(error, "cannot read the output", output_name);
     if (result == FILTERSPACE_ANSWER_UNREADABLE) raise_os_error(error, "cannot read the answer", answer_name);
-    if (result == FILTERSPACE_SAME || places == nullptr) return {true, std::nullopt, std::nullopt};
-    return {false, place_of(places->output), place_of(places->answer)};
+    if (result == FILTERSPACE_SAME || places == nullptr) return {true, std::nullopt, std::nullopt, notes_of(notes)};
+    return {false, place_of(places->output), place_of(places->answer), notes_of(notes)};
 }
 
 // A contiguous view of a bytes-like object; a str has none and raises TypeError.
@@ -79,19 +125,22 @@ private:
     Py_buffer view_{};
 };
 
-Result compare(const py::handle& output, const py::handle& answer) {
+Result compare(const py::handle& output, const py::handle& answer, bool with_notes) {
     const View out(output, "output"), ans(answer, "answer");
     filterspace_state* state = thread_state();
     filterspace_places places{};
+    filterspace_notes notes{};
     filterspace_result result;
     {
-        // Once without the places; again, with them, only where the buffers differ.
+        // Once without the places; again, with them, only where the buffers differ. With the
+        // notes, once with both: the notes cost a pass anyway.
         const py::gil_scoped_release unlocked;
-        result = filterspace_compare_buffers(state, out.data(), out.size(), ans.data(), ans.size(), nullptr);
-        if (result == FILTERSPACE_DIFFER)
+        result = filterspace_compare_buffers_noted(state, out.data(), out.size(), ans.data(), ans.size(),
+                                                   with_notes ? &places : nullptr, with_notes ? &notes : nullptr);
+        if (result == FILTERSPACE_DIFFER && !with_notes)
             result = filterspace_compare_buffers(state, out.data(), out.size(), ans.data(), ans.size(), &places);
     }
-    return result_of(result, 0, &places, py::none(), py::none());
+    return result_of(result, 0, &places, py::none(), py::none(), with_notes ? &notes : nullptr);
 }
 
 // The interpreter's main thread, the only one that runs Python's signal handlers.
@@ -226,11 +275,12 @@ private:
     off_t restore_ = -1;   // the descriptor's offset to put back after
 };
 
-Result compare_files(const py::handle& output, const py::handle& answer) {
+Result compare_files(const py::handle& output, const py::handle& answer, bool with_notes) {
     Input out(output, "output"), ans(answer, "answer");
     filterspace_state* state = thread_state();
     SignalCheck signals;
     filterspace_places places{};
+    filterspace_notes notes{};
     filterspace_result result = FILTERSPACE_SAME;
     Input* unopened = nullptr;
     Input* unplaced = nullptr;
@@ -244,10 +294,11 @@ Result compare_files(const py::handle& output, const py::handle& answer) {
         if (error == 0 && (error = ans.start(ans_start)) != 0) unplaced = &ans;
         if (error == 0) {
             // Files that can be read again are compared once without the places, and again, from
-            // the same offsets, with them, only where they differ; pipes once, with them.
-            const bool again = out_start >= 0 && ans_start >= 0;
-            result = filterspace_compare_fds_stoppable(state, out.fd(), ans.fd(), again ? nullptr : &places,
-                                                       python_signal_raised, &signals);
+            // the same offsets, with them, only where they differ; pipes once, with them, and so
+            // is everything with the notes.
+            const bool again = out_start >= 0 && ans_start >= 0 && !with_notes;
+            result = filterspace_compare_fds_noted(state, out.fd(), ans.fd(), again ? nullptr : &places,
+                                                   with_notes ? &notes : nullptr, python_signal_raised, &signals);
             error = errno;
             if (again && result == FILTERSPACE_DIFFER && lseek(out.fd(), out_start, SEEK_SET) == out_start &&
                 lseek(ans.fd(), ans_start, SEEK_SET) == ans_start) {
@@ -265,7 +316,7 @@ Result compare_files(const py::handle& output, const py::handle& answer) {
     if (unplaced != nullptr)
         throw py::value_error(std::string("cannot compare the ") + unplaced->side() + " from its position " +
                               std::to_string(unplaced->position()) + ": " + strerror(error));
-    return result_of(result, error, &places, out.name(), ans.name());
+    return result_of(result, error, &places, out.name(), ans.name(), with_notes ? &notes : nullptr);
 }
 
 }  // namespace
@@ -287,22 +338,50 @@ PYBIND11_MODULE(_filterspace, module) {
             return "Place(visible_byte=" + std::to_string(p.visible_byte) + ", line=" + std::to_string(p.line) +
                    ", column=" + std::to_string(p.column) + ", at_end=" + (p.at_end ? "True" : "False") + ")";
         });
+    py::class_<Spot>(module, "Spot", "Where a byte stands: offset from 0, line and column from 1.")
+        .def_readonly("offset", &Spot::offset)
+        .def_readonly("line", &Spot::line)
+        .def_readonly("column", &Spot::column)
+        .def("__repr__", [](const Spot& s) {
+            return "Spot(line=" + std::to_string(s.line) + ", column=" + std::to_string(s.column) + ")";
+        });
+    py::class_<FileNotes>(module, "FileNotes",
+                          "What one file held besides its visible bytes, over the bytes covered from its start: "
+                          "counts of the ignored bytes that are not white space by kind ('high': from 0x80 up, "
+                          "'nul', 'control', 'del'), the first place of each kind found, a byte-order mark's length.")
+        .def_readonly("bytes", &FileNotes::bytes, "bytes covered")
+        .def_readonly("visible", &FileNotes::visible, "visible bytes among them")
+        .def_readonly("complete", &FileNotes::complete, "whether covered to the file's end")
+        .def_readonly("byte_order_mark", &FileNotes::byte_order_mark, "3 (UTF-8), 2 (UTF-16) or 0")
+        .def_readonly("counts", &FileNotes::counts)
+        .def_readonly("first", &FileNotes::first);
+    py::class_<Notes>(module, "Notes",
+                      "What the rule ignored: each file's ignored bytes, and the visible bytes that start a token "
+                      "in one file and not in the other (\"1 2\" against \"12\" has one), with the first of them.")
+        .def_readonly("output", &Notes::output)
+        .def_readonly("answer", &Notes::answer)
+        .def_readonly("token_starts_differ", &Notes::token_starts_differ)
+        .def_readonly("first_token_output", &Notes::first_token_output)
+        .def_readonly("first_token_answer", &Notes::first_token_answer);
     py::class_<Result>(module, "Result",
                        "True when the visible bytes are the same; where they differ, the place of each side (None "
-                       "when they are the same).")
+                       "when they are the same); the notes when asked for (else None).")
         .def_readonly("same", &Result::same)
         .def_readonly("output", &Result::output)
         .def_readonly("answer", &Result::answer)
+        .def_readonly("notes", &Result::notes)
         .def("__bool__", [](const Result& r) { return r.same; })
         .def("__repr__",
              [](const Result& r) { return std::string("Result(same=") + (r.same ? "True" : "False") + ")"; });
 
-    module.def("compare", &compare, py::arg("output"), py::arg("answer"),
+    module.def("compare", &compare, py::arg("output"), py::arg("answer"), py::kw_only(), py::arg("notes") = false,
                "Compares two bytes-like objects (bytes, bytearray, memoryview, ...) where they stand, without "
                "copying them, and lets other threads run meanwhile. A buffer that another thread rewrites during "
                "the comparison gives an unspecified result, never a read outside it. A str raises TypeError: a "
-               "decoded text is never taken for a file name.");
-    module.def("compare_files", &compare_files, py::arg("output"), py::arg("answer"),
+               "decoded text is never taken for a file name. notes=True also tells what the rule ignored "
+               "(Result.notes); a difference then covers the output up to its place and the answer to its end.");
+    module.def("compare_files", &compare_files, py::arg("output"), py::arg("answer"), py::kw_only(),
+               py::arg("notes") = false,
                "Compares two files, streamed, letting other threads run meanwhile (opening a path included). Each "
                "side is a path (str, bytes or os.PathLike), opened and closed here; an integer descriptor, read "
                "from its offset (which the comparison moves); or a binary file object with fileno(), read from "
@@ -311,5 +390,7 @@ PYBIND11_MODULE(_filterspace, module) {
                "descriptor has passed) raises ValueError (pass its fileno()). A side that cannot be opened or "
                "read raises OSError naming that side, with its path or object as filename. A non-blocking "
                "descriptor is waited for. In the main thread, a signal handler that raises (Ctrl-C's "
-               "KeyboardInterrupt) ends the comparison within a block's read, and the exception propagates.");
+               "KeyboardInterrupt) ends the comparison within a block's read, and the exception propagates. "
+               "notes=True also tells what the rule ignored (Result.notes); a difference then covers the output "
+               "up to its place and the answer to its end where it is a regular file, else to its place.");
 }

@@ -212,6 +212,56 @@ TEST_P(Kernel, FirstMismatchAtEveryPosition) {
     }
 }
 
+// The survey from a random state, with every limit that cuts a window or none, against the
+// scalar survey: the same bytes taken, counts, first places, lines and token starts.
+void expect_same_survey(const Survey& got, const Survey& want, const std::vector<uint64_t>& got_starts,
+                        const std::vector<uint64_t>& want_starts) {
+    EXPECT_EQ(got.offset, want.offset);
+    EXPECT_EQ(got.visible, want.visible);
+    EXPECT_EQ(got.line, want.line);
+    EXPECT_EQ(got.line_start, want.line_start);
+    EXPECT_EQ(got.gap, want.gap);
+    for (unsigned kind = 0; kind < ignored_kinds; ++kind) {
+        EXPECT_EQ(got.count[kind], want.count[kind]) << "kind " << kind;
+        EXPECT_EQ(got.first[kind].offset, want.first[kind].offset) << "kind " << kind;
+        EXPECT_EQ(got.first[kind].line, want.first[kind].line) << "kind " << kind;
+        EXPECT_EQ(got.first[kind].column, want.first[kind].column) << "kind " << kind;
+    }
+    EXPECT_EQ(got_starts, want_starts);
+}
+
+TEST_P(Kernel, SurveyAgreesWithTheScalarSurvey) {
+    std::mt19937 rng(28);
+    GuardedBytes guarded(4096);
+    const uint8_t kinds[] = {0x00, 0x01, 0x09, 0x0A, 0x0B, 0x0D, 0x1F, 0x20, 0x21, 0x7E, 0x7F, 0x80, 0xEF, 0xFF};
+    for (int round = 0; round < 400; ++round) {
+        std::vector<uint8_t> bytes(rng() % 4096);
+        const unsigned odd = 1 + rng() % 40;  // one byte in `odd` is not a digit
+        for (auto& b : bytes) b = rng() % odd == 0 ? kinds[rng() % sizeof kinds] : static_cast<uint8_t>('0' + rng() % 10);
+        const uint8_t* p = guarded.place(bytes);
+        const auto visible = static_cast<uint64_t>(std::count_if(bytes.begin(), bytes.end(), is_visible));
+        Survey start;
+        start.offset = rng() % 3 == 0 ? 0 : rng() % 100000;
+        start.visible = start.offset == 0 ? 0 : rng() % (start.offset + 1);
+        start.line = 1 + rng() % 50;
+        start.line_start = start.offset == 0 ? 0 : rng() % start.offset;
+        start.gap = start.visible > 0 && rng() % 2 == 0;
+        start.gap_base = start.visible - (start.visible > 0 ? rng() % std::min<uint64_t>(start.visible, 200) : 0);
+        for (auto& first : start.first)
+            if (rng() % 2 == 0) first = {1, 1, 2};
+        for (uint64_t limit : {~uint64_t{0}, visible, visible / 2, uint64_t{1}, uint64_t{0}}) {
+            std::vector<uint64_t> got_starts(4096 / 64 + 8), want_starts(got_starts.size());
+            Survey got = start, want = start;
+            got.token_starts = got_starts.data();
+            want.token_starts = want_starts.data();
+            const size_t taken = kernels().survey(got, p, bytes.size(), limit);
+            EXPECT_EQ(taken, kernels::scalar::survey(want, p, bytes.size(), limit)) << "limit " << limit;
+            expect_same_survey(got, want, got_starts, want_starts);
+            if (HasFailure()) return;
+        }
+    }
+}
+
 TEST_P(Kernel, RandomInputs) {
     std::mt19937 rng(6);
     GuardedBytes guarded_a(8192), guarded_b(8192);

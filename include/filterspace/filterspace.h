@@ -87,6 +87,54 @@ FILTERSPACE_API filterspace_result filterspace_compare_buffers(filterspace_state
                                                                size_t output_size, const void* answer,
                                                                size_t answer_size, filterspace_places* places);
 
+/* The notes: what the rule ignored, told for the jury as data, on request (the *_noted calls). A
+ * token is a maximal run of visible bytes. A comparison that finds a difference covers the output
+ * up to its place and the answer up to its place, or to its end where the answer is a buffer or a
+ * regular file (read on for this, never a pipe). Counting costs about one more pass over the bytes
+ * covered. */
+
+/* Where a byte stands in its file: offset from 0, line and column from 1; line 0 where none. */
+typedef struct filterspace_spot {
+    uint64_t offset;
+    uint64_t line;
+    uint64_t column;
+} filterspace_spot;
+
+/* What one file held besides its visible bytes, over the bytes covered, from its start. */
+typedef struct filterspace_file_notes {
+    uint64_t bytes;        /* bytes covered */
+    uint64_t visible;      /* visible bytes among them */
+    int complete;          /* 1 when covered to the file's end */
+    int byte_order_mark;   /* the length of one at the start (3: UTF-8, 2: UTF-16), or 0 */
+    uint64_t high;         /* bytes from 0x80 up, a byte-order mark's not among them */
+    uint64_t nul;          /* NUL bytes */
+    uint64_t control;      /* control bytes other than white space (tab, LF, VT, FF, CR) */
+    uint64_t del;          /* DEL bytes (0x7F) */
+    filterspace_spot first_high, first_nul, first_control, first_del; /* the first of each */
+} filterspace_file_notes;
+
+typedef struct filterspace_notes {
+    filterspace_file_notes output;
+    filterspace_file_notes answer;
+    /* Visible bytes (of those both sides cover) that start a token after an earlier one in one
+     * file and not in the other: "1 2" against "12" has one. */
+    uint64_t token_starts_differ;
+    /* Where the first of them stands in each file (at_end 0, error 0); zeros when there is none. */
+    filterspace_place first_token_output;
+    filterspace_place first_token_answer;
+} filterspace_notes;
+
+/* filterspace_compare_fds_stoppable (stop may be null) and filterspace_compare_buffers, with the
+ * notes filled in when notes is not null; with notes null, exactly those calls. On an unreadable
+ * or stopped result the notes are unspecified. */
+FILTERSPACE_API filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int output_fd, int answer_fd,
+                                                                 filterspace_places* places, filterspace_notes* notes,
+                                                                 filterspace_stop_function stop, void* context);
+FILTERSPACE_API filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, const void* output,
+                                                                     size_t output_size, const void* answer,
+                                                                     size_t answer_size, filterspace_places* places,
+                                                                     filterspace_notes* notes);
+
 /* Whether two descriptors are one file (the same device and inode): 1 when they are, 0 when not,
  * -1 with errno set when either cannot be told. An output that is the answer is always the same:
  * a caller whose contestant may replace its output with a link to the answer checks this first,

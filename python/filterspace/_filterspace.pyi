@@ -1,5 +1,5 @@
 import os
-from typing import Optional, Protocol, Union
+from typing import Dict, Optional, Protocol, Union
 
 __version__: str
 
@@ -22,6 +22,45 @@ class Place:
     @property
     def at_end(self) -> bool: ...
 
+class Spot:
+    """Where a byte stands: offset from 0, line and column from 1."""
+    @property
+    def offset(self) -> int: ...
+    @property
+    def line(self) -> int: ...
+    @property
+    def column(self) -> int: ...
+
+class FileNotes:
+    """What one file held besides its visible bytes, over the bytes covered from its start."""
+    @property
+    def bytes(self) -> int: ...
+    @property
+    def visible(self) -> int: ...
+    @property
+    def complete(self) -> bool: ...
+    @property
+    def byte_order_mark(self) -> int: ...
+    @property
+    def counts(self) -> Dict[str, int]: ...
+    """'high' (from 0x80 up), 'nul', 'control' (not white space), 'del'"""
+    @property
+    def first(self) -> Dict[str, Spot]: ...
+
+class Notes:
+    """What the rule ignored: each file's ignored bytes, and the visible bytes that start a token in
+    one file and not in the other, with the first of them."""
+    @property
+    def output(self) -> FileNotes: ...
+    @property
+    def answer(self) -> FileNotes: ...
+    @property
+    def token_starts_differ(self) -> int: ...
+    @property
+    def first_token_output(self) -> Optional[Place]: ...
+    @property
+    def first_token_answer(self) -> Optional[Place]: ...
+
 class Result:
     """True when the visible bytes are the same; where they differ, the place of each side."""
     @property
@@ -30,13 +69,15 @@ class Result:
     def output(self) -> Optional[Place]: ...
     @property
     def answer(self) -> Optional[Place]: ...
+    @property
+    def notes(self) -> Optional[Notes]: ...
     def __bool__(self) -> bool: ...
 
-def compare(output: _Buffer, answer: _Buffer) -> Result:
+def compare(output: _Buffer, answer: _Buffer, *, notes: bool = False) -> Result:
     """Compares two bytes-like objects where they stand; a buffer rewritten meanwhile by another
     thread gives an unspecified result, never a read outside it."""
 
-def compare_files(output: _File, answer: _File) -> Result:
+def compare_files(output: _File, answer: _File, *, notes: bool = False) -> Result:
     """Compares two files, streamed: a path; a descriptor, from its offset; a binary file object,
     from its tell(), and left there. A text file raises TypeError, a file object that cannot tell
     its position ValueError; Ctrl-C in the main thread ends it with KeyboardInterrupt."""

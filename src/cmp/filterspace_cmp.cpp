@@ -1,5 +1,7 @@
 // filterspace_cmp [options] OUT ANS: where two files part by the checker's rule (only the bytes
-// 0x21..0x7E count). Status 0 same, 1 differ, 2 trouble, as cmp has it.
+// 0x21..0x7E count), and with --notes what the rule ignored. Status 0 same, 1 differ, 2 trouble,
+// as cmp has it. filterspace_cmp --lint FILE...: what the rule would ignore in each file as an
+// answer; status 0 nothing to note, 1 a note, 2 trouble.
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include "compare.h"
 #include "excerpt.h"
 #include "inputs.h"
+#include "notes_text.h"
 
 namespace {
 
@@ -17,16 +20,23 @@ constexpr int status_same = 0, status_differ = 1, status_trouble = 2;
 
 constexpr char usage_text[] =
     "Usage: filterspace_cmp [OPTION]... OUT ANS\n"
+    "  or:  filterspace_cmp --lint [OPTION]... FILE...\n"
     "Compare the visible bytes (0x21 to 0x7E) of two files, as the filterspace_e checker does:\n"
     "every other byte (white space, line ends, control bytes, bytes from 0x80 up) is ignored.\n"
     "On a difference, show where the first differing visible byte stands in each file.\n"
-    "A FILE of - reads standard input (one side at most).\n"
+    "A FILE of - reads standard input (one FILE at most).\n"
     "\n"
     "  -s, --quiet, --silent  print nothing; tell only by the exit status\n"
+    "      --notes            also tell what the rule ignored: tokens split differently,\n"
+    "                         ignored bytes that are not white space, an answer it can\n"
+    "                         hardly check (on a difference, up to the first one)\n"
+    "      --lint             tell, for each FILE alone, its ignored bytes that are not\n"
+    "                         white space and whether the rule can check it as an answer\n"
     "      --help             display this help and exit\n"
     "      --version          output version information and exit\n"
     "\n"
-    "Exit status is 0 if the visible bytes are the same, 1 if they differ, 2 if trouble.\n";
+    "Exit status is 0 if the visible bytes are the same, 1 if they differ, 2 if trouble;\n"
+    "with --lint, 0 if nothing was noted, 1 if something was, 2 if trouble.\n";
 
 int trouble(const char* what, const char* why) {
     (void)fprintf(stderr, "%s: %s: %s\n", program, what, why);
@@ -52,18 +62,49 @@ int cannot_open(const char* name) {
                                                     : trouble(name, strerror(errno));
 }
 
+int written_or_trouble(bool written, int status) {
+    if (!written || fflush(stdout) != 0) return trouble("standard output", strerror(errno));
+    return status;
+}
+
+// Each file alone; a file that cannot be read is told and the others are still linted.
+int lint(const char* const* names, int count, unsigned closed_at_start, bool quiet) {
+    int status = status_same;
+    for (int i = 0; i < count; ++i) {
+        const int fd = open_operand(names[i], closed_at_start);
+        FileNotes notes;
+        if (fd < 0) {
+            status = cannot_open(names[i]);
+            continue;
+        }
+        const bool read = survey_file(fd, notes);
+        const int error = errno;
+        if (fd != STDIN_FILENO) close(fd);
+        if (!read) {
+            status = trouble(names[i], strerror(error));
+            continue;
+        }
+        NoteLines lines;
+        file_note_lines(notes, names[i], lines);
+        if (lines.count != 0 && status == status_same) status = status_differ;
+        if (quiet) continue;
+        const Notes no_tokens;
+        if (!print_notes(stdout, lines, no_tokens, names[i], names[i])) return written_or_trouble(false, status);
+    }
+    return written_or_trouble(true, status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const unsigned closed_at_start = hold_standard_descriptors();
-    bool quiet = false;
-    const char* operands[2] = {};
+    bool quiet = false, with_notes = false, linting = false;
+    const char** operands = const_cast<const char**>(argv);  // gathered in place: never more than argc
     int operand_count = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (options_done || arg[0] != '-' || strcmp(arg, "-") == 0) {
-            if (operand_count == 2) return bad_call("extra operand ", arg);
             operands[operand_count++] = arg;
         } else if (strcmp(arg, "--") == 0) {
             options_done = true;
@@ -76,15 +117,26 @@ int main(int argc, char** argv) {
         } else if (strcmp(arg, "--quiet") == 0 || strcmp(arg, "--silent") == 0 ||
                    (arg[1] != '-' && strspn(arg + 1, "s") == strlen(arg + 1))) {  // -s, or -ss
             quiet = true;
+        } else if (strcmp(arg, "--notes") == 0) {
+            with_notes = true;
+        } else if (strcmp(arg, "--lint") == 0) {
+            linting = true;
         } else {
             return bad_call("unrecognized option ", arg);
         }
     }
+    int from_standard_input = 0;
+    for (int i = 0; i < operand_count; ++i) from_standard_input += strcmp(operands[i], "-") == 0 ? 1 : 0;
+    if (from_standard_input > 1) return bad_call("standard input can be only one of the files", "");
+    if (linting) {
+        if (with_notes) return bad_call("--lint and --notes cannot be used together", "");
+        if (operand_count == 0) return bad_call("missing operand", "");
+        return lint(operands, operand_count, closed_at_start, quiet);
+    }
     if (operand_count < 2)
         return bad_call(operand_count == 0 ? "missing operand" : "missing operand after ",
                         operand_count == 0 ? "" : operands[0]);
-    if (strcmp(operands[0], "-") == 0 && strcmp(operands[1], "-") == 0)
-        return bad_call("standard input can be only one of the files", "");
+    if (operand_count > 2) return bad_call("extra operand ", operands[2]);
 
     const int out = open_operand(operands[0], closed_at_start);
     if (out < 0) return cannot_open(operands[0]);
@@ -92,18 +144,25 @@ int main(int argc, char** argv) {
     if (ans < 0) return cannot_open(operands[1]);
 
     Places where;
-    switch (compare_visible(out, ans, &where)) {
+    Notes notes;
+    const Comparison result = compare_visible(out, ans, &where, with_notes ? &notes : nullptr);
+    switch (result) {
         case Comparison::same:
-            return status_same;
+        case Comparison::differ:
+            break;
         case Comparison::out_unreadable:
             return trouble(operands[0], strerror(where.out.error));
         case Comparison::ans_unreadable:
             return trouble(operands[1], strerror(where.ans.error));
-        case Comparison::differ:
-            break;
     }
-    if (quiet) return status_differ;
-    const bool written = print_difference(stdout, operands[0], operands[1], where);
-    if (!written || fflush(stdout) != 0) return trouble("standard output", strerror(errno));
-    return status_differ;
+    const bool differ = result == Comparison::differ;
+    const int status = differ ? status_differ : status_same;
+    if (quiet) return status;
+    bool written = !differ || print_difference(stdout, operands[0], operands[1], where);
+    if (with_notes) {
+        NoteLines lines;
+        note_lines(notes, differ, lines);
+        written = written && print_notes(stdout, lines, notes, operands[0], operands[1]);
+    }
+    return written_or_trouble(written, status);
 }

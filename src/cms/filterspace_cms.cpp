@@ -2,8 +2,8 @@
 //   filterspace_cms input correct_output contestant_output [contestant_source_files_dir]
 // Standard output: the outcome, 1.0 when the contestant's output has the visible bytes of the
 // correct one, else 0.0. Standard error: "translate:success" or "translate:wrong" (shown
-// translated to contestants), then, for a wrong output, an ADMIN_MESSAGE: line that tells the
-// admins where the files part (no byte of the correct output). Any trouble (a bad call, a file
+// translated to contestants), then an ADMIN_MESSAGE: line for the admins alone, with no byte of
+// either file: where the files part, for a wrong output, and what the rule ignored (the notes). Any trouble (a bad call, a file
 // that cannot be opened or read) fails the comparator: a reason on standard error and a non-zero
 // status, never an outcome.
 #include <cerrno>
@@ -13,6 +13,7 @@
 
 #include "compare.h"
 #include "inputs.h"
+#include "notes_text.h"
 #include "position.h"
 
 namespace {
@@ -64,16 +65,27 @@ int main(int argc, char** argv) {
     }
 
     Places where;
-    switch (compare_visible(output, answer, &where)) {
+    Notes notes;
+    const Comparison result = compare_visible(output, answer, &where, &notes);
+    switch (result) {
         case Comparison::same:
-            return outcome("1.0", "translate:success", nullptr);
+        case Comparison::differ:
+            break;
         case Comparison::out_unreadable:
             return fail("cannot read the contestant's output %s: %s", output_path, strerror(where.out.error));
         case Comparison::ans_unreadable:
             return fail("cannot read the correct output %s: %s", answer_path, strerror(where.ans.error));
-        case Comparison::differ:
-            break;
     }
-    char position[512];
-    return outcome("0.0", "translate:wrong", describe_position(position, sizeof position, where));
+    // One line: the place, then each note.
+    const bool differ = result == Comparison::differ;
+    char admin[NoteLines::max * (NoteLines::size + 8) + 512] = "";
+    if (differ) (void)describe_position(admin, sizeof admin, where);
+    NoteLines lines;
+    note_lines(notes, differ, lines);
+    for (size_t i = 0; i < lines.count; ++i) {
+        const size_t used = strlen(admin);
+        (void)snprintf(admin + used, sizeof admin - used, "%snote: %s", used != 0 ? "; " : "", lines.line[i]);
+    }
+    return outcome(differ ? "0.0" : "1.0", differ ? "translate:wrong" : "translate:success",
+                   admin[0] != '\0' ? admin : nullptr);
 }

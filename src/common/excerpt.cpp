@@ -38,7 +38,11 @@ bool describe(FILE* to, const char* name, const Place& place) {
 
 }  // namespace
 
+bool print_places(FILE* to, const char* out_name, const char* ans_name, const Place& out, const Place& ans) {
+    return describe(to, out_name, out) && describe(to, ans_name, ans);
+}
+
 bool print_difference(FILE* to, const char* out_name, const char* ans_name, const Places& where) {
     return fprintf(to, "%s %s differ: visible byte %" PRIu64 "\n", out_name, ans_name, where.out.visible + 1) > 0 &&
-           describe(to, out_name, where.out) && describe(to, ans_name, where.ans);
+           print_places(to, out_name, ans_name, where.out, where.ans);
 }

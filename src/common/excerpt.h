@@ -9,3 +9,6 @@
 // file its line and column there and an excerpt of that line with a caret under the byte.
 // Returns false when writing failed.
 bool print_difference(FILE* to, const char* out_name, const char* ans_name, const Places& where);
+
+// For each file, its line and column at the place and an excerpt of that line with a caret.
+bool print_places(FILE* to, const char* out_name, const char* ans_name, const Place& out, const Place& ans);

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 #endif
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -88,6 +89,18 @@ void tally(Place& place, const uint8_t* p, size_t n) {
     place.before_size = keep_old + keep_new;
 }
 
+struct Side;
+
+// The notes' view of a comparison: both sides, and the kernel set the comparison uses.
+struct Noting {
+    Notes* notes;
+    Side* out;
+    Side* ans;
+    const KernelSet* kernels;
+};
+
+void before_reading(Noting& noting, Side& side);
+
 struct Side {
     int fd;                  // -1 for a buffer in memory, which is all in block from the start
     uint8_t* block;          // where the bytes read are, from its start to end
@@ -102,12 +115,27 @@ struct Side {
     bool failed() const { return error != 0; }
     uint64_t read_total = 0;
 
+    // For the notes: what of the block the notes have surveyed, and where its bytes end (kept
+    // once the side has ended, so that the last block can still be surveyed).
+    Noting* noting = nullptr;
+    Survey survey{};
+    uint64_t* token_starts = nullptr;
+    const uint8_t* surveyed = nullptr;
+    const uint8_t* filled_end = nullptr;
+    // Where this step of the notes began: its first byte and the survey there.
+    const uint8_t* step_start = nullptr;
+    Survey at_step_start{};
+    unsigned held = 0;  // the file's first bytes, held while they may begin a byte-order mark
+    uint8_t head[2] = {};
+    unsigned byte_order_mark = 0;
+
     size_t available() const { return static_cast<size_t>(end - pos); }
 
     // True when a byte is at pos, after reading the next block if needed.
     bool has_data() {
         if (pos != end) return true;
         if (place != nullptr && end != nullptr) tally(*place, block, static_cast<size_t>(end - block));
+        if (noting != nullptr && end != nullptr) before_reading(*noting, *this);
         while (!ended && !failed()) {
             if (stop != nullptr && stop->should_stop(stop->context) != 0) {
                 error = errno = EINTR;  // stopped by the caller: an interrupted read of this side
@@ -115,8 +143,8 @@ struct Side {
             }
             const long got = read_some(fd, block, engine_block_size);
             if (got > 0) {
-                pos = block;
-                end = block + got;
+                pos = surveyed = block;
+                end = filled_end = block + got;
                 read_total += static_cast<uint64_t>(got);
                 return true;
             }
@@ -156,6 +184,216 @@ struct Side {
     }
 };
 
+// The notes. Each side is surveyed where the comparison has passed it, in steps: one side
+// surveys up to survey_piece bytes, the other as many visible bytes, and the token starts of the
+// two are compared. A side about to read its next block has passed every visible byte of its
+// block, and the other side has passed as many: so both hold the step's bytes in memory, and a
+// token start that differs can be placed in both files. No side is surveyed past its place.
+
+// The offset in its file of a byte of the side's block.
+uint64_t file_offset(const Side& side, const uint8_t* at) {
+    return side.read_total - static_cast<uint64_t>(side.filled_end - at);
+}
+
+// Index of the k-th visible byte (from 0) of p[0, n), or n where it holds no more than k. The
+// bytes were counted once already, but a buffer that its caller rewrites meanwhile may hold fewer
+// now: the scan is bounded by n, never by that count.
+size_t nth_visible(const uint8_t* p, size_t n, size_t k) {
+    for (size_t i = 0; i < n; ++i)
+        if (is_visible(p[i]) && k-- == 0) return i;
+    return n;
+}
+
+// The length of the byte-order mark that bytes begin with (UTF-8's EF BB BF, UTF-16's FF FE or
+// FE FF); 0 when they cannot begin one; -1 when they may, but are too few to tell.
+int byte_order_mark_in(const uint8_t* p, size_t n) {
+    if (n >= 1 && (p[0] == 0xFF || p[0] == 0xFE)) {
+        if (n < 2) return -1;
+        return p[1] == (p[0] ^ 0x01) ? 2 : 0;
+    }
+    static constexpr uint8_t utf8[] = {0xEF, 0xBB, 0xBF};
+    for (size_t i = 0; i < sizeof utf8; ++i) {
+        if (i == n) return -1;
+        if (p[i] != utf8[i]) return 0;
+    }
+    return 3;
+}
+
+// Surveys the side from where its survey stands to `to`, stopping just after `limit` visible
+// bytes. A file's first bytes are held while they may begin a byte-order mark (a pipe may bring
+// one a byte at a time), which is counted as a mark, not as bytes from 0x80 up.
+void survey_bytes(const KernelSet& kernels, Side& side, const uint8_t* to, uint64_t limit) {
+    if (side.surveyed == nullptr || to <= side.surveyed) return;
+    if (side.survey.offset == 0 && side.byte_order_mark == 0) {
+        uint8_t look[3] = {side.head[0], side.head[1]};
+        const size_t more = std::min<size_t>(static_cast<size_t>(to - side.surveyed), 3 - side.held);
+        memcpy(look + side.held, side.surveyed, more);
+        const int mark = byte_order_mark_in(look, side.held + more);
+        if (mark < 0) {  // every byte here begins a mark, and there are not enough of them yet
+            memcpy(side.head + side.held, side.surveyed, more);
+            side.held += static_cast<unsigned>(more);
+            side.surveyed += more;
+            return;
+        }
+        if (mark > 0) {
+            side.byte_order_mark = static_cast<unsigned>(mark);
+            side.survey.offset = side.byte_order_mark;
+            side.surveyed += side.byte_order_mark - side.held;
+            side.held = 0;
+        } else if (side.held > 0) {
+            (void)kernels.survey(side.survey, side.head, side.held, limit);
+            side.held = 0;
+        }
+    }
+    side.surveyed += kernels.survey(side.survey, side.surveyed, static_cast<size_t>(to - side.surveyed), limit);
+}
+
+// A side that ended with too few bytes to tell: what it held was no mark.
+void release_held(const KernelSet& kernels, Side& side) {
+    if (side.held == 0) return;
+    (void)kernels.survey(side.survey, side.head, side.held, ~uint64_t{0});
+    side.held = 0;
+}
+
+void start_step(Side& side) {
+    side.step_start = side.surveyed;
+    side.at_step_start = side.survey;
+    side.survey.gap_base = side.survey.visible;
+}
+
+// The place of a visible byte of this step's bytes (k visible bytes after the step's start), as
+// tell_place would give it; the excerpt before it reaches back no further than the block.
+Place place_in_step(const Side& side, uint64_t k) {
+    const uint8_t* const start = side.step_start;
+    const uint8_t* const at = start + nth_visible(start, static_cast<size_t>(side.surveyed - start), k);
+    Place place;
+    place.offset = file_offset(side, at);
+    place.visible = side.at_step_start.visible + k;
+    place.line = side.at_step_start.line;
+    uint64_t line_start = side.at_step_start.line_start;
+    for (const uint8_t* p = start; p < at; ++p) {
+        if (*p != '\n') continue;
+        ++place.line;
+        line_start = file_offset(side, p) + 1;
+    }
+    place.column = place.offset - line_start + 1;
+    const uint64_t block_offset = file_offset(side, side.block);
+    const uint64_t from = std::max({line_start, block_offset, place.offset - std::min<uint64_t>(place.offset, Place::excerpt_size)});
+    place.before_size = static_cast<size_t>(place.offset - from);
+    memcpy(place.before, at - place.before_size, place.before_size);
+    place.before_cut = line_start < from;
+    const size_t rest = std::min(static_cast<size_t>(side.filled_end - at), Place::excerpt_size);
+    const auto* newline = static_cast<const uint8_t*>(memchr(at, '\n', rest));
+    place.after_size = newline != nullptr ? static_cast<size_t>(newline - at) : rest;
+    memcpy(place.after, at, place.after_size);
+    return place;
+}
+
+// Compares the token starts of this step's visible bytes that both sides surveyed, and clears
+// them for the next step.
+void compare_token_starts(Noting& noting) {
+    const Side& out = *noting.out;
+    const Side& ans = *noting.ans;
+    const uint64_t base = out.survey.gap_base;
+    const uint64_t count = std::min(out.survey.visible, ans.survey.visible) - std::min(base, ans.survey.visible);
+    const uint64_t written = std::max(out.survey.visible, ans.survey.visible) - base;
+    // Steps begin with both sides at as many visible bytes; a buffer that its caller rewrites
+    // may leave them apart, and then nothing is compared.
+    if (ans.survey.gap_base == base) {
+        for (uint64_t word = 0; word * 64 < count; ++word) {
+            uint64_t differ = out.token_starts[word] ^ ans.token_starts[word];
+            if (count - word * 64 < 64) differ &= (uint64_t{1} << (count - word * 64)) - 1;
+            if (differ == 0) continue;
+            if (noting.notes->token_starts_differ == 0) {
+                const uint64_t k = word * 64 + static_cast<uint64_t>(__builtin_ctzll(differ));
+                noting.notes->token_out = place_in_step(out, k);
+                noting.notes->token_ans = place_in_step(ans, k);
+            }
+            noting.notes->token_starts_differ += static_cast<uint64_t>(__builtin_popcountll(differ));
+        }
+    }
+    const size_t words = std::min<size_t>(static_cast<size_t>(std::min<uint64_t>(written, survey_piece)) / 64 + 2,
+                                          survey_piece / 64 + 2);
+    memset(out.token_starts, 0, words * sizeof(uint64_t));
+    memset(ans.token_starts, 0, words * sizeof(uint64_t));
+}
+
+// Surveys `lead` up to `lead_to` a piece at a time, `other` along with it up to as many visible
+// bytes (within other_to), and compares their token starts after each piece.
+void survey_in_step(Noting& noting, Side& lead, const uint8_t* lead_to, Side& other, const uint8_t* other_to) {
+    const KernelSet& kernels = *noting.kernels;
+    while (lead.surveyed != nullptr && lead.surveyed < lead_to) {
+        start_step(lead);
+        start_step(other);
+        const uint8_t* const piece_end = lead_to - lead.surveyed > static_cast<ptrdiff_t>(survey_piece)
+                                             ? lead.surveyed + survey_piece
+                                             : lead_to;
+        survey_bytes(kernels, lead, piece_end, ~uint64_t{0});
+        if (other.survey.visible < lead.survey.visible)
+            survey_bytes(kernels, other, other_to, lead.survey.visible - other.survey.visible);
+        compare_token_starts(noting);
+    }
+}
+
+void before_reading(Noting& noting, Side& side) {
+    Side& other = &side == noting.out ? *noting.ans : *noting.out;
+    survey_in_step(noting, side, side.filled_end, other, other.filled_end);
+}
+
+// On a difference, the rest of an answer that is in memory or a regular file, for the answer's
+// notes alone: a pipe is not waited for.
+void survey_rest_of_answer(const KernelSet& kernels, Side& ans) {
+    if (ans.fd >= 0) {
+        struct stat status {};
+        if (fstat(ans.fd, &status) != 0 || !S_ISREG(status.st_mode)) return;
+    }
+    ans.survey.token_starts = nullptr;
+    for (;;) {
+        survey_bytes(kernels, ans, ans.filled_end, ~uint64_t{0});
+        if (ans.ended || ans.failed()) return;
+        if (ans.stop != nullptr && ans.stop->should_stop(ans.stop->context) != 0) return;
+        const long got = read_some(ans.fd, ans.block, engine_block_size);
+        if (got > 0) {
+            ans.surveyed = ans.block;
+            ans.filled_end = ans.block + got;
+            ans.read_total += static_cast<uint64_t>(got);
+        } else if (got == 0) {
+            ans.ended = true;
+        } else if (errno != EINTR) {
+            return;
+        }
+    }
+}
+
+FileNotes notes_of(const Side& side) {
+    FileNotes notes;
+    notes.bytes = side.survey.offset;
+    notes.visible = side.survey.visible;
+    notes.complete = side.ended && side.surveyed == side.filled_end && side.held == 0;
+    notes.byte_order_mark = side.byte_order_mark;
+    for (unsigned kind = 0; kind < ignored_kinds; ++kind) {
+        notes.count[kind] = side.survey.count[kind];
+        notes.first[kind] = side.survey.first[kind];
+    }
+    return notes;
+}
+
+// Surveys both sides up to where the comparison left them (their places, or their ends), and the
+// rest of the answer on a difference.
+void finish_notes(Noting& noting, Comparison result) {
+    if (result == Comparison::out_unreadable || result == Comparison::ans_unreadable) return;
+    Side& out = *noting.out;
+    Side& ans = *noting.ans;
+    const uint8_t* const out_to = out.pos != nullptr ? out.pos : out.filled_end;
+    const uint8_t* const ans_to = ans.pos != nullptr ? ans.pos : ans.filled_end;
+    survey_in_step(noting, out, out_to, ans, ans_to);
+    survey_in_step(noting, ans, ans_to, out, out_to);
+    if (result == Comparison::differ) survey_rest_of_answer(*noting.kernels, ans);
+    for (Side* side : {&out, &ans}) release_held(*noting.kernels, *side);
+    noting.notes->out = notes_of(out);
+    noting.notes->ans = notes_of(ans);
+}
+
 enum class Step { go_on, differ, out_unreadable, ans_unreadable };
 
 Step after_failure(const Side& out, const Side& ans) {
@@ -175,15 +413,6 @@ Step resync(Side& out, Side& ans, const KernelSet& kernels) {
     ++out.pos;
     ++ans.pos;
     return Step::go_on;
-}
-
-// Index of the k-th visible byte (from 0) of p[0, n), or n where it holds no more than k. The
-// bytes were counted once already, but a buffer that its caller rewrites meanwhile may hold fewer
-// now: the scan is bounded by n, never by that count.
-size_t nth_visible(const uint8_t* p, size_t n, size_t k) {
-    for (size_t i = 0; i < n; ++i)
-        if (is_visible(p[i]) && k-- == 0) return i;
-    return n;
 }
 
 // From a common place, both sides holding bytes: the visible bytes of up to chunk_size bytes of
@@ -249,6 +478,7 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const K
         if (kernels == nullptr && out.read_total + ans.read_total > probe_after) kernels = &best_kernel_set();
         const KernelSet& active = kernels != nullptr ? *kernels : scalar;
         active_set = &active;
+        if (out.noting != nullptr) out.noting->kernels = &active;
         Step step = after_failure(out, ans);
         if (step == Step::go_on) {
             if (both_have_data) {
@@ -272,7 +502,17 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const K
     }
 }
 
-Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Places* where) {
+Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Places* where, Notes* notes,
+                           Workspace& workspace) {
+    Noting noting{notes, &out, &ans, &all_kernel_sets().front()};
+    if (notes != nullptr) {
+        *notes = Notes{};
+        memset(workspace.out_token_starts, 0, sizeof workspace.out_token_starts);
+        memset(workspace.ans_token_starts, 0, sizeof workspace.ans_token_starts);
+        out.token_starts = out.survey.token_starts = workspace.out_token_starts;
+        ans.token_starts = ans.survey.token_starts = workspace.ans_token_starts;
+        out.noting = ans.noting = &noting;
+    }
     const KernelSet* active = nullptr;
     const Comparison result = compare_sides(out, ans, kernels, active);
     if (where != nullptr) {
@@ -280,15 +520,17 @@ Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Place
         ans.tell_place();
         where->kernel_set = active->name;
     }
+    // After the places: the rest of the answer is read into its block.
+    if (notes != nullptr) finish_notes(noting, result);
     return result;
 }
 
 Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, const KernelSet* kernels, Places* where,
-                               const StopCheck* stop = nullptr) {
+                               const StopCheck* stop = nullptr, Notes* notes = nullptr) {
     Side out{out_fd, workspace.out_block, workspace.out_visible, where != nullptr ? &where->out : nullptr};
     Side ans{ans_fd, workspace.ans_block, workspace.ans_visible, where != nullptr ? &where->ans : nullptr};
     out.stop = ans.stop = stop;
-    return compare_telling(out, ans, kernels, where);
+    return compare_telling(out, ans, kernels, where, notes, workspace);
 }
 
 // A buffer in memory as a side whose one block has been read and whose end has been met. (The
@@ -297,8 +539,8 @@ Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, con
 Side memory_side(const uint8_t* bytes, size_t size, uint8_t* visible, Place* place) {
     auto* start = const_cast<uint8_t*>(bytes);  // never written: the engine only reads its blocks
     Side side{-1, start, visible, place};
-    side.pos = start;
-    side.end = start + size;
+    side.pos = side.surveyed = start;
+    side.end = side.filled_end = start + size;
     side.ended = true;
     side.read_total = size;
     return side;
@@ -306,21 +548,39 @@ Side memory_side(const uint8_t* bytes, size_t size, uint8_t* visible, Place* pla
 
 }  // namespace
 
-Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where, const StopCheck* stop) {
-    return compare_descriptors(workspace, out_fd, ans_fd, nullptr, where, stop);
+Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where, const StopCheck* stop,
+                           Notes* notes) {
+    return compare_descriptors(workspace, out_fd, ans_fd, nullptr, where, stop, notes);
 }
 
-Comparison compare_visible(int out_fd, int ans_fd, Places* where) {
-    return compare_descriptors(own_workspace, out_fd, ans_fd, nullptr, where);
+Comparison compare_visible(int out_fd, int ans_fd, Places* where, Notes* notes) {
+    return compare_descriptors(own_workspace, out_fd, ans_fd, nullptr, where, nullptr, notes);
 }
 
-Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where) {
-    return compare_descriptors(own_workspace, out_fd, ans_fd, &kernels, where);
+Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where, Notes* notes) {
+    return compare_descriptors(own_workspace, out_fd, ans_fd, &kernels, where, nullptr, notes);
 }
 
 Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_size, const uint8_t* ans,
-                           size_t ans_size, Places* where) {
+                           size_t ans_size, Places* where, Notes* notes) {
     Side out_side = memory_side(out, out_size, workspace.out_visible, where != nullptr ? &where->out : nullptr);
     Side ans_side = memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr);
-    return compare_telling(out_side, ans_side, nullptr, where);
+    return compare_telling(out_side, ans_side, nullptr, where, notes, workspace);
 }
+
+bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck* stop) {
+    Side side{fd, workspace.out_block, workspace.out_visible};
+    side.stop = stop;
+    const KernelSet* kernels = &all_kernel_sets().front();
+    while (side.has_data()) {
+        if (side.read_total > probe_after) kernels = &best_kernel_set();
+        survey_bytes(*kernels, side, side.filled_end, ~uint64_t{0});
+        side.pos = side.end;
+    }
+    release_held(*kernels, side);
+    notes = notes_of(side);
+    if (side.failed()) errno = side.error;
+    return !side.failed();
+}
+
+bool survey_file(int fd, FileNotes& notes) { return survey_file(own_workspace, fd, notes); }

@@ -44,8 +44,33 @@ struct Places {
     const char* kernel_set = nullptr;  // the name of the kernel set that made the last step
 };
 
-// The engine's working memory: the block each side is read into, and the visible bytes of each
-// side in the compacted comparison (the README states its size, and a test holds it to this).
+// What the rule ignored in one file, for the jury: counted over the bytes the notes cover, from
+// the file's start.
+struct FileNotes {
+    uint64_t bytes = 0;    // bytes covered
+    uint64_t visible = 0;  // visible bytes among them
+    bool complete = false;     // covered to the file's end
+    unsigned byte_order_mark = 0;  // the length of one at the start (UTF-8's 3, UTF-16's 2), or 0
+    uint64_t count[ignored_kinds] = {};  // ignored bytes of each kind, a byte-order mark's not among them
+    Spot first[ignored_kinds] = {};      // the first of each kind (line 0: none)
+};
+
+// The notes on a comparison. A wrong run's notes cover the output up to its place and the
+// answer up to its place, or to its end where the answer is a regular file or a buffer.
+struct Notes {
+    FileNotes out, ans;
+    // Visible bytes (of those both files' notes cover) that start a token after an earlier token
+    // in one file and not in the other: "1 2" against "12" has one.
+    uint64_t token_starts_differ = 0;
+    Place token_out, token_ans;  // the first such visible byte in each file, as places tell it
+};
+
+// How many bytes of each side the notes survey before the two sides' token starts are compared.
+inline constexpr size_t survey_piece = size_t{64} << 10;
+
+// The engine's working memory: the block each side is read into, the visible bytes of each side
+// in the compacted comparison, and each side's token starts for the notes (the README states its
+// size, and a test holds it to this).
 // One comparison at a time uses a workspace, and any number of workspaces may compare at once, on
 // as many threads. Allocate one once (it is far too large for a thread's stack) and reuse it.
 struct Workspace {
@@ -53,6 +78,8 @@ struct Workspace {
     alignas(64) uint8_t ans_block[engine_block_size];
     alignas(64) uint8_t out_visible[chunk_size + compact_slack];
     alignas(64) uint8_t ans_visible[chunk_size + compact_slack];
+    uint64_t out_token_starts[survey_piece / 64 + 2];
+    uint64_t ans_token_starts[survey_piece / 64 + 2];
 };
 
 // Asked by a comparison of descriptors before each read, so after a read or a wait for data that
@@ -67,24 +94,33 @@ struct StopCheck {
 // stops at the first difference.
 // Memory is the workspace, whatever the inputs' sizes. Given where, also tells
 // where each side stopped, counting lines on the way (a pass over every block read); the
-// checker passes nothing and pays nothing for it.
+// checker passes nothing and pays nothing for it. Given notes, also tells the jury what the rule
+// ignored (a pass over the bytes the notes cover, and over the rest of a regular answer on a
+// difference).
 // The kernels are the scalar ones until the inputs have shown themselves larger than
 // probe_after bytes, and the best set this processor runs from then on: probing the processor
 // costs more than it saves on small inputs (CPUID traps to the hypervisor on a virtual machine).
 Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where = nullptr,
-                           const StopCheck* stop = nullptr);
+                           const StopCheck* stop = nullptr, Notes* notes = nullptr);
 
 // The same in a workspace of the process's own, for the commands, which compare once a process.
-Comparison compare_visible(int out_fd, int ans_fd, Places* where = nullptr);
+Comparison compare_visible(int out_fd, int ans_fd, Places* where = nullptr, Notes* notes = nullptr);
 
 // The same with the given kernel set throughout (the tests, the benchmark, the fuzzer), in the
 // process's own workspace.
-Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where = nullptr);
+Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where = nullptr,
+                                Notes* notes = nullptr);
 
 // Two buffers in memory, compared where they stand (nothing is copied but the visible bytes of
 // the compacted comparison, into the workspace), as if each were a file holding them.
 Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_size, const uint8_t* ans,
-                           size_t ans_size, Places* where = nullptr);
+                           size_t ans_size, Places* where = nullptr, Notes* notes = nullptr);
+
+// The notes on one file alone (no token starts: there is nothing to compare them with), read to
+// its end. False when a read failed (errno set) or stop ended it (EINTR); the notes then cover
+// what was read.
+bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck* stop = nullptr);
+bool survey_file(int fd, FileNotes& notes);
 
 // Bytes read, both sides together, before the processor is probed.
 inline constexpr uint64_t probe_after = uint64_t{32} << 10;

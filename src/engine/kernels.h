@@ -21,6 +21,51 @@ struct Compacted {
     size_t written;   // visible bytes written
 };
 
+// The kinds of ignored byte that are not white space (space, tab, CR, LF, VT, FF), which the
+// jury's notes count: bytes from 0x80 up, NUL, the other control bytes, DEL.
+enum IgnoredKind : unsigned { kind_high, kind_nul, kind_control, kind_del, ignored_kinds };
+
+// Where a byte stands in its file: offset from 0, line and column from 1 (line 0: no such byte).
+struct Spot {
+    uint64_t offset = 0;
+    uint64_t line = 0;
+    uint64_t column = 0;
+};
+
+// One file's running survey for the notes: what the bytes surveyed so far hold besides their
+// visible bytes. A token is a maximal run of visible bytes; a visible byte that starts a token
+// after an earlier one (an invisible byte stands between them) is a token start.
+struct Survey {
+    uint64_t offset = 0;      // bytes surveyed
+    uint64_t visible = 0;     // visible bytes among them
+    uint64_t line = 1;        // newlines among them, plus one
+    uint64_t line_start = 0;  // offset just after the last newline
+    bool gap = false;         // an invisible byte follows the last visible one
+    uint64_t count[ignored_kinds] = {};
+    Spot first[ignored_kinds] = {};
+    // Where the token starts go, one bit a visible byte: bit k for the visible byte numbered
+    // gap_base + k (from 0), ORed into words the caller has zeroed. Null: not kept.
+    uint64_t* token_starts = nullptr;
+    uint64_t gap_base = 0;
+};
+
+// ORs the low `count` bits of `bits` into the bit string at bit `at`.
+inline void put_bits(uint64_t* words, uint64_t at, uint64_t bits, unsigned count) {
+    if (count == 0) return;
+    const unsigned shift = static_cast<unsigned>(at % 64);
+    words[at / 64] |= bits << shift;
+    if (shift != 0 && count > 64 - shift) words[at / 64 + 1] |= bits >> (64 - shift);
+}
+
+// The bits of `bits` where `mask` has its set bits, packed from bit 0 up (BMI2's pext): a step a
+// set bit of `bits`, which are token starts, a few a window.
+inline uint64_t gather_bits(uint64_t bits, uint64_t mask) {
+    uint64_t packed = 0;
+    for (uint64_t rest = bits & mask; rest != 0; rest &= rest - 1)
+        packed |= uint64_t{1} << __builtin_popcountll(mask & ((rest & (0 - rest)) - 1));
+    return packed;
+}
+
 // Room a compacting kernel may write past its last visible byte.
 inline constexpr size_t compact_slack = 64;
 
@@ -47,6 +92,10 @@ struct KernelSet {
     // Index of the first byte where a[0, n) and b[0, n) differ, or n.
     size_t (*first_mismatch)(const uint8_t* a, const uint8_t* b, size_t n);
 
+    // Surveys p[0, n) into s, stopping just after the visible_limit-th visible byte (or at n);
+    // returns the bytes surveyed.
+    size_t (*survey)(Survey& s, const uint8_t* p, size_t n, uint64_t visible_limit);
+
     // Where differences in invisible bytes come closer than this many bytes apart on average,
     // compacting both sides to their visible bytes beats resyncing after each: a property of the
     // set and of the processors it runs on, measured by the benchmark. 0: never compact.
@@ -58,7 +107,7 @@ struct KernelSet {
 #define KERNEL_SET_ENTRY(set, supported, dense_gap)                                                               \
     KernelSet {                                                                                                   \
 #set, supported, kernels::set::advance_common, kernels::set::find_visible, kernels::set::compact_visible, \
-            kernels::set::first_mismatch, dense_gap                                                               \
+            kernels::set::first_mismatch, kernels::set::survey, dense_gap                                                               \
     }
 
 // A run of kernel sets, never empty (what std::span would be, in C++17).

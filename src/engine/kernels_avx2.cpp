@@ -36,6 +36,13 @@ struct Window {
     static uint64_t unequal(const Window& x, const Window& y) {
         return ~bits_of(_mm256_cmpeq_epi8(x.bytes, y.bytes)) & 0xFFFFFFFF;
     }
+    // Adding 0x80 - low moves low..high to the signed bytes from -128 up, everything else above.
+    uint64_t in_range(uint8_t low, uint8_t high) const {
+        const auto top = static_cast<char>(-128 + (high - low) + 1);
+        return bits_of(_mm256_cmpgt_epi8(_mm256_set1_epi8(top),
+                                         _mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0x80 - low)))));
+    }
+    static uint64_t gather(uint64_t bits, uint64_t mask) { return gather_bits(bits, mask); }
     static bool identical(const uint8_t* a, const uint8_t* b) {
         __m256i all = _mm256_cmpeq_epi8(avx2::load(a), avx2::load(b));
         for (int k = 32; k < 128; k += 32)

@@ -48,6 +48,13 @@ struct Window {
         return ~bits_of(vceqq_u8(x.part[0], y.part[0]), vceqq_u8(x.part[1], y.part[1]), vceqq_u8(x.part[2], y.part[2]),
                         vceqq_u8(x.part[3], y.part[3]));
     }
+    uint64_t in_range(uint8_t low, uint8_t high) const {
+        uint8x16_t lanes[4];
+        for (int k = 0; k < 4; ++k)
+            lanes[k] = vcltq_u8(vsubq_u8(part[k], vdupq_n_u8(low)), vdupq_n_u8(static_cast<uint8_t>(high - low + 1)));
+        return bits_of(lanes[0], lanes[1], lanes[2], lanes[3]);
+    }
+    static uint64_t gather(uint64_t bits, uint64_t mask) { return gather_bits(bits, mask); }
     // Cheaper than a mask: the lanes' minimum.
     static bool identical(const uint8_t* a, const uint8_t* b) {
         const Window x = load(a), y = load(b);

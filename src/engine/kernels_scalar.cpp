@@ -2,6 +2,19 @@
 
 namespace kernels::scalar {
 
+namespace {
+
+// The kind of an ignored byte that is not white space; ignored_kinds for every other byte.
+constexpr unsigned kind_of(uint8_t byte) {
+    if (byte >= 0x80) return kind_high;
+    if (byte == 0) return kind_nul;
+    if (byte == 0x7F) return kind_del;
+    if (byte < 0x20 && (byte < 0x09 || byte > 0x0D)) return kind_control;
+    return ignored_kinds;
+}
+
+}  // namespace
+
 size_t find_visible(const uint8_t* p, size_t n) {
     size_t i = 0;
     while (i < n && !is_visible(p[i])) ++i;
@@ -38,6 +51,33 @@ Compacted compact_visible(uint8_t* dst, const uint8_t* src, size_t n, size_t lim
 size_t first_mismatch(const uint8_t* a, const uint8_t* b, size_t n) {
     size_t i = 0;
     while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+size_t survey(Survey& s, const uint8_t* p, size_t n, uint64_t visible_limit) {
+    uint64_t taken = 0;
+    size_t i = 0;
+    for (; i < n && taken < visible_limit; ++i) {
+        const uint8_t byte = p[i];
+        const uint64_t at = s.offset + i;
+        if (is_visible(byte)) {
+            if (s.token_starts != nullptr && s.gap) put_bits(s.token_starts, s.visible - s.gap_base, 1, 1);
+            ++s.visible;
+            ++taken;
+            s.gap = false;
+            continue;
+        }
+        s.gap = s.visible > 0;
+        if (const unsigned kind = kind_of(byte); kind != ignored_kinds) {
+            ++s.count[kind];
+            if (s.first[kind].line == 0) s.first[kind] = {at, s.line, at - s.line_start + 1};
+        }
+        if (byte == '\n') {
+            ++s.line;
+            s.line_start = at + 1;
+        }
+    }
+    s.offset += i;
     return i;
 }
 

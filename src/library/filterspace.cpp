@@ -34,6 +34,32 @@ filterspace_result result_of(Comparison comparison, const Places& where, filters
     return FILTERSPACE_ANSWER_UNREADABLE;
 }
 
+filterspace_spot spot_of(const Spot& spot) { return {spot.offset, spot.line, spot.column}; }
+
+filterspace_file_notes file_notes_of(const FileNotes& notes) {
+    return {notes.bytes,
+            notes.visible,
+            notes.complete ? 1 : 0,
+            static_cast<int>(notes.byte_order_mark),
+            notes.count[kind_high],
+            notes.count[kind_nul],
+            notes.count[kind_control],
+            notes.count[kind_del],
+            spot_of(notes.first[kind_high]),
+            spot_of(notes.first[kind_nul]),
+            spot_of(notes.first[kind_control]),
+            spot_of(notes.first[kind_del])};
+}
+
+void notes_of(const Notes& notes, filterspace_notes* to) {
+    if (to == nullptr) return;
+    *to = {file_notes_of(notes.out), file_notes_of(notes.ans), notes.token_starts_differ, {}, {}};
+    if (notes.token_starts_differ != 0) {
+        to->first_token_output = place_of(notes.token_out);
+        to->first_token_answer = place_of(notes.token_ans);
+    }
+}
+
 }  // namespace
 
 filterspace_state* filterspace_state_new(void) {
@@ -55,10 +81,19 @@ filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, i
                                                      filterspace_places* places, filterspace_stop_function stop,
                                                      void* context) {
     if (stop == nullptr) return filterspace_compare_fds(state, output_fd, answer_fd, places);
+    return filterspace_compare_fds_noted(state, output_fd, answer_fd, places, nullptr, stop, context);
+}
+
+filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int output_fd, int answer_fd,
+                                                 filterspace_places* places, filterspace_notes* notes,
+                                                 filterspace_stop_function stop, void* context) {
     const StopCheck check{stop, context};
     Places where;
+    Notes noted;
     const Comparison comparison =
-        compare_visible(state->workspace, output_fd, answer_fd, places != nullptr ? &where : nullptr, &check);
+        compare_visible(state->workspace, output_fd, answer_fd, places != nullptr ? &where : nullptr,
+                        stop != nullptr ? &check : nullptr, notes != nullptr ? &noted : nullptr);
+    notes_of(noted, notes);
     // The engine ends a stopped comparison as an interrupted read, which it otherwise retries.
     const bool stopped =
         (comparison == Comparison::out_unreadable || comparison == Comparison::ans_unreadable) && errno == EINTR;
@@ -68,10 +103,18 @@ filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, i
 
 filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output, size_t output_size,
                                                const void* answer, size_t answer_size, filterspace_places* places) {
+    return filterspace_compare_buffers_noted(state, output, output_size, answer, answer_size, places, nullptr);
+}
+
+filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, const void* output, size_t output_size,
+                                                     const void* answer, size_t answer_size,
+                                                     filterspace_places* places, filterspace_notes* notes) {
     Places where;
-    const Comparison comparison =
-        compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
-                        static_cast<const uint8_t*>(answer), answer_size, places != nullptr ? &where : nullptr);
+    Notes noted;
+    const Comparison comparison = compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
+                                                  static_cast<const uint8_t*>(answer), answer_size,
+                                                  places != nullptr ? &where : nullptr, notes != nullptr ? &noted : nullptr);
+    notes_of(noted, notes);
     return result_of(comparison, where, places);
 }
 

@@ -5,7 +5,8 @@
 // read) is a judge error, exit 1, never a verdict, with the reason on standard error and in
 // judgeerror.txt. judgemessage.txt and teammessage.txt are made afresh on every run; on a
 // difference the first shows both files around the place, the second tells the team where,
-// without a byte of the answer.
+// without a byte of the answer. judgemessage.txt also tells the jury what the rule ignored (the
+// notes), on every verdict.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "excerpt.h"
 #include "fresh_file.h"
 #include "inputs.h"
+#include "notes_text.h"
 #include "position.h"
 
 namespace {
@@ -97,19 +99,24 @@ bool open_feedback(const char* path, Feedback& feedback) {
     return true;
 }
 
-int report_difference(const Feedback& feedback, const char* answer_path, const Places& where) {
+// The verdict's messages: for a wrong answer the place, to the jury with both files around it and
+// to the team without a byte of the answer; the notes to the jury alone.
+int report(const Feedback& feedback, const char* answer_path, const Places& where, const Notes& notes, bool differ) {
+    NoteLines lines;
+    note_lines(notes, differ, lines);
     FILE* judges = fdopen(feedback.judge, "w");
-    bool written = judges != nullptr && print_difference(judges, "standard input", answer_path, where);
+    bool written = judges != nullptr && (!differ || print_difference(judges, "standard input", answer_path, where)) &&
+                   print_notes(judges, lines, notes, "standard input", answer_path);
     written = judges != nullptr && fclose(judges) == 0 && written;
     char position[512];
-    written = written &&
-              dprintf(feedback.team, "Wrong answer: %s.\n", describe_position(position, sizeof position, where)) > 0;
+    written = written && (!differ || dprintf(feedback.team, "Wrong answer: %s.\n",
+                                             describe_position(position, sizeof position, where)) > 0);
     written = close(feedback.team) == 0 && written;
     if (!written) {
         const Feedback without_messages{feedback.dir};
         return fail(without_messages, "cannot write to the feedback directory: %s", strerror(errno));
     }
-    return wrong_answer;
+    return differ ? wrong_answer : accepted;
 }
 
 }  // namespace
@@ -134,9 +141,10 @@ int main(int argc, char** argv) {
     if (answer < 0) return fail(feedback, "cannot open the answer file %s: %s", answer_path, strerror(errno));
 
     Places where;
-    switch (compare_visible(STDIN_FILENO, answer, &where)) {
+    Notes notes;
+    switch (compare_visible(STDIN_FILENO, answer, &where, &notes)) {
         case Comparison::same:
-            return accepted;
+            return report(feedback, answer_path, where, notes, false);
         case Comparison::out_unreadable:
             return fail(feedback, "cannot read standard input (the team output): %s", strerror(where.out.error));
         case Comparison::ans_unreadable:
@@ -144,5 +152,5 @@ int main(int argc, char** argv) {
         case Comparison::differ:
             break;
     }
-    return report_difference(feedback, answer_path, where);
+    return report(feedback, answer_path, where, notes, true);
 }
