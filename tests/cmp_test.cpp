@@ -82,6 +82,58 @@ TEST_F(Cmp, StatusSameDifferTrouble) {
     EXPECT_EQ(cmp({"--", "-s", other}, in_dir).status, 0) << "-s read as an option";
 }
 
+// --notes tells what the rule ignored, on a match and after a difference (up to it only); --lint
+// tells, for each file alone, what the rule would ignore in it as an answer. The statuses stay
+// cmp's, and -s silences the notes too.
+TEST_F(Cmp, NotesAndLintTellWhatTheRuleIgnored) {
+    file("ans", "1 2\n3 4\n");
+    file("split", "12\n34\n");
+    file("odd_wrong", "1\x01 2\n3 5\x7F\n");  // the DEL after the difference is never read for the notes
+    file("blank", " \n");
+    file("utf8", "1 \xE4\xBD\xA0\xE5\xA5\xBD\n");
+    const std::string split_note =
+        "note: the files split the same visible bytes into tokens differently at 2 places (as \"1 2\" against "
+        "\"12\"); the first at visible byte 2: line 1, column 2 of the output, line 1, column 3 of the answer\n";
+    const std::string utf8_notes =
+        "note: utf8 holds 6 bytes from 0x80 up (not ASCII), the first at line 1, column 3\n"
+        "note: utf8 is 66% bytes from 0x80 up: the rule ignores them and compares only its ASCII\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"--notes", "split", "ans"}, 0, split_note + "  split:1:2: 12\n              ^\n  ans:1:3: 1 2\n             ^\n"},
+        {{"--notes", "ans", "ans"}, 0, ""},
+        {{"--notes", "odd_wrong", "ans"},
+         1,
+         "odd_wrong ans differ: visible byte 4\n  odd_wrong:2:3: 3 5\\x7F\n                   ^\n  ans:2:3: 3 4\n"
+         "             ^\n"
+         "note: the output holds 1 control byte other than white space, the first at line 1, column 2\n"
+         "note: these notes cover the output up to its first difference and the answer to its end\n"},
+        {{"split", "ans"}, 0, ""},
+        {{"-s", "--notes", "split", "ans"}, 0, ""},
+        {{"--lint", "ans", "utf8", "blank"},
+         1,
+         utf8_notes + "note: blank has no visible byte: any output of white space alone matches it\n"},
+        {{"--lint", "ans", "split"}, 0, ""},
+        {{"--lint", "-s", "utf8"}, 1, ""},
+        {{"--lint", "missing", "utf8"}, 2, utf8_notes},  // the others are still linted
+        {{"--lint", "--notes", "ans"}, 2, ""},
+        {{"--lint"}, 2, ""},
+        {{"--lint", "-", "-"}, 2, ""},
+    };
+    RunOptions in_dir;
+    in_dir.directory = dir;
+    for (const auto& c : cases) {
+        const CheckerRun run = cmp(c.args, in_dir);
+        SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err.empty(), c.status != 2) << run.err;
+    }
+}
+
 // The excerpt is the place's own line: a newline starts it afresh (no "..." carried over from a
 // long line read before it), and DEL, which the rule ignores, is escaped like the control bytes.
 TEST_F(Cmp, ExcerptOfThePlacesLine) {

@@ -99,6 +99,82 @@ TEST(Library, RuleAndPlacesByBuffersAndDescriptors) {
     }
 }
 
+// The library's notes in the shape the statement of them reads.
+struct OracleFile {
+    uint64_t bytes, visible;
+    bool complete;
+    unsigned byte_order_mark;
+    uint64_t count[4];
+    filterspace_spot first[4];
+};
+struct OracleNotes {
+    OracleFile out, ans;
+    uint64_t token_starts_differ;
+    OraclePlace token_out, token_ans;
+};
+
+OracleNotes oracle_notes(const filterspace_notes& notes) {
+    auto file = [](const filterspace_file_notes& f) {
+        return OracleFile{f.bytes,
+                          f.visible,
+                          f.complete != 0,
+                          static_cast<unsigned>(f.byte_order_mark),
+                          {f.high, f.nul, f.control, f.del},
+                          {f.first_high, f.first_nul, f.first_control, f.first_del}};
+    };
+    return {file(notes.output), file(notes.answer), notes.token_starts_differ,
+            oracle_place(notes.first_token_output), oracle_place(notes.first_token_answer)};
+}
+
+// The notes by buffers, and by descriptors (the output a pipe, the answer a regular file, read to
+// its end on a difference), against their statement; the places as without them.
+TEST(Library, NotesByBuffersAndDescriptors) {
+    signal(SIGPIPE, SIG_IGN);
+    State s;
+    std::mt19937 rng(28);
+    const std::string separators[] = {" ", "\n", "", "\r", "\xC3\xA9", std::string(1, '\0'), "\x02", "\x7F"};
+    for (int round = 0; round < 40; ++round) {
+        std::string out = round % 5 == 0 ? "\xEF\xBB\xBF" : "", ans;
+        for (size_t size = 1 + rng() % (round % 2 ? 100 : 400000); ans.size() < size;) {
+            const std::string number = std::to_string(rng() % 1000);
+            out += number + separators[rng() % 8];
+            ans += number + separators[rng() % 8];
+        }
+        if (round % 3 == 1) out[rng() % out.size()] = 'x';
+        SCOPED_TRACE(round);
+        const bool same = same_by_rule(out, ans);
+        filterspace_places places = {}, plain_places = {};
+        filterspace_notes notes = {};
+        ASSERT_EQ(filterspace_compare_buffers_noted(s.state, out.data(), out.size(), ans.data(), ans.size(), &places,
+                                                    &notes),
+                  by_rule(out, ans));
+        const size_t out_covered = same ? out.size() : places.output.offset;
+        EXPECT_EQ(notes_disagree(out, ans, out_covered, ans.size(), oracle_notes(notes)), nullptr) << "buffers";
+        filterspace_compare_buffers(s.state, out.data(), out.size(), ans.data(), ans.size(), &plain_places);
+        EXPECT_EQ(memcmp(&places, &plain_places, sizeof places), 0) << "places the same with the notes";
+
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        std::thread writer([&out, fd = ends[1]] {
+            for (size_t at = 0; at < out.size();) {
+                const ssize_t put = write(fd, out.data() + at, out.size() - at);
+                if (put <= 0) break;  // the comparison stopped reading at a difference
+                at += static_cast<size_t>(put);
+            }
+            close(fd);
+        });
+        const int ans_fd = memory_file(ans);
+        filterspace_notes by_descriptors = {};
+        const auto never = [](void*) { return 0; };
+        EXPECT_EQ(filterspace_compare_fds_noted(s.state, ends[0], ans_fd, nullptr, &by_descriptors, never, nullptr),
+                  by_rule(out, ans));
+        close(ends[0]);
+        writer.join();
+        close(ans_fd);
+        EXPECT_EQ(memcmp(&notes, &by_descriptors, sizeof notes), 0) << "the same notes either way";
+    }
+}
+
 // The place as filterspace_cmp prints it: the visible byte from 1, line and column from 1.
 TEST(Library, PlacesCountedAsPrinted) {
     State s;
@@ -375,10 +451,13 @@ TEST(Library, BuffersRewrittenWhileComparedAreReadOnlyWithin) {
         for (; race_goes_on(done, started, static_cast<int>(cases.size())); ++done) {
             filterspace_places places = {};
             filterspace_places* wanted = done % 4 == 3 ? nullptr : &places;
+            filterspace_notes notes = {};
+            filterspace_notes* noted = done % 3 == 1 ? &notes : nullptr;  // the notes read the buffers too
             const filterspace_result result =
-                c.rewrite_output
-                    ? filterspace_compare_buffers(s.state, racing, size, c.other.data(), c.other.size(), wanted)
-                    : filterspace_compare_buffers(s.state, c.other.data(), c.other.size(), racing, size, wanted);
+                c.rewrite_output ? filterspace_compare_buffers_noted(s.state, racing, size, c.other.data(),
+                                                                     c.other.size(), wanted, noted)
+                                 : filterspace_compare_buffers_noted(s.state, c.other.data(), c.other.size(), racing,
+                                                                     size, wanted, noted);
             ASSERT_TRUE(result == FILTERSPACE_SAME || result == FILTERSPACE_DIFFER);
             EXPECT_LE(places.output.offset, c.rewrite_output ? size : c.other.size());
             EXPECT_LE(places.answer.offset, c.rewrite_output ? c.other.size() : size);

@@ -25,7 +25,7 @@ namespace {
 
 // The scratch directory every row starts from; paths in rows are relative to it. Besides these
 // files: link, a link to ans; dir, a directory; fb, an empty directory.
-constexpr char right_text[] = "12\r\n3\t4";
+constexpr char right_text[] = "1 2\r\n3\t4";
 const std::pair<const char*, const char*> scratch_files[] = {
     {"ans", "1 2\n3 4\n"},      // the answer
     {"right", right_text},      // its visible bytes, with other blanks
@@ -33,7 +33,32 @@ const std::pair<const char*, const char*> scratch_files[] = {
     {"short", "1 2\n3"},        // ends early
     {"longer", "1 2 3 4 5"},    // goes on past the answer
     {"empty", ""},              // no byte at all
+    // For the notes on what the rule ignored:
+    {"split", "12\n34\n"},                                         // the answer's bytes, other tokens
+    {"odd", "\xEF\xBB\xBF" "1\x01" "2\n3\xE2\x80\x99" "4\x7F"},    // a mark, control, non-ASCII, DEL
+    {"odd_wrong", "1\x01 2\n3 5\x7F\n"},                           // control before the difference, DEL after
+    {"blank", " \n"},                                              // no visible byte
+    {"utf8", "1 \xE4\xBD\xA0\xE5\xA5\xBD\n"},                        // mostly bytes from 0x80 up
 };
+// What the jury is told of them (validator and cmp lines; CMS has no excerpts).
+constexpr char split_note[] =
+    "the files split the same visible bytes into tokens differently at 2 places (as \"1 2\" against \"12\"); the "
+    "first at visible byte 2: line 1, column 2 of the output, line 1, column 3 of the answer";
+constexpr char odd_notes[] =
+    "note: the output starts with a UTF-8 byte-order mark\n"
+    "note: the output holds 3 bytes from 0x80 up (not ASCII), the first at line 2, column 2\n"
+    "note: the output holds 1 control byte other than white space, the first at line 1, column 5\n"
+    "note: the output holds 1 DEL byte (0x7F), the first at line 2, column 6\n";
+constexpr char odd_wrong_notes[] =
+    "note: the output holds 1 control byte other than white space, the first at line 1, column 2\n"
+    "note: these notes cover the output up to its first difference and the answer to its end\n";
+const std::string odd_wrong_place =
+    "first difference at visible byte 4: line 2, column 3 of the output; line 2, column 3 of the answer";
+constexpr char blank_note[] = "note: the answer has no visible byte: any output of white space alone matches it\n";
+constexpr char utf8_notes[] =
+    "note: the output holds 6 bytes from 0x80 up (not ASCII), the first at line 1, column 3\n"
+    "note: the answer holds 6 bytes from 0x80 up (not ASCII), the first at line 1, column 3\n"
+    "note: the answer is 66% bytes from 0x80 up: the rule ignores them and compares only its ASCII\n";
 constexpr char right_message[] = "4 visible bytes match";
 constexpr char wrong_message[] =
     "first difference at visible byte 4: line 3, column 3 of the output; line 2, column 3 of the answer";
@@ -686,7 +711,40 @@ std::vector<Row> validator_rows() {
                  std::ofstream(dir + "/fb/judgeerror.txt/kept") << "an earlier run's judge error";
              },
          .stdin_path = "right"},
-        // Judges check each .ans by validating it against itself.
+        // The notes go to the jury alone, on every verdict; the team reads what it read before.
+        {.what = "notes: tokens split differently",
+         .args = {"in", "ans", "fb"},
+         .status = 42,
+         .files = {{"fb/judgemessage.txt", "note: " + std::string(split_note) +
+                                               "\n  standard input:1:2: 12\n                       ^\n"
+                                               "  ans:1:3: 1 2\n             ^\n"},
+                   {"fb/teammessage.txt", ""}},
+         .stdin_path = "split"},
+        {.what = "notes: ignored bytes that are not white space",
+         .args = {"in", "ans", "fb"},
+         .status = 42,
+         .files = {{"fb/judgemessage.txt", odd_notes}, {"fb/teammessage.txt", ""}},
+         .stdin_path = "odd"},
+        {.what = "notes after the place of a wrong answer",
+         .args = {"in", "ans", "fb"},
+         .status = 43,
+         .files = {{"fb/judgemessage.txt",
+                    "standard input ans differ: visible byte 4\n  standard input:2:3: 3 5\\x7F\n"
+                    "                        ^\n  ans:2:3: 3 4\n             ^\n" +
+                        std::string(odd_wrong_notes)},
+                   {"fb/teammessage.txt", "Wrong answer: " + odd_wrong_place + ".\n"}},
+         .stdin_path = "odd_wrong"},
+        {.what = "notes: an answer of white space alone",
+         .args = {"in", "blank", "fb"},
+         .status = 42,
+         .files = {{"fb/judgemessage.txt", blank_note}, {"fb/teammessage.txt", ""}},
+         .stdin_path = "empty"},
+        // Judges check each .ans by validating it against itself: then the notes on the answer.
+        {.what = "notes: answer validation of a mostly non-ASCII answer",
+         .args = {"in", "utf8", "fb"},
+         .status = 42,
+         .files = {{"fb/judgemessage.txt", utf8_notes}, {"fb/teammessage.txt", ""}},
+         .stdin_path = "utf8"},
         {.what = "answer validation",
          .args = {"in", "ans", "fb"},
          .status = 42,
@@ -897,6 +955,25 @@ std::vector<Row> cms_rows() {
          .status = 0,
          .out = "1.0\n",
          .err = "translate:success\n"},
+        // The notes, on the admins' line alone, without a byte of either file.
+        {.what = "notes: tokens split differently",
+         .args = {"in", "ans", "split"},
+         .status = 0,
+         .out = "1.0\n",
+         .err = "translate:success\nADMIN_MESSAGE: note: " + std::string(split_note) + "\n"},
+        {.what = "notes after the place of a wrong answer",
+         .args = {"in", "ans", "odd_wrong"},
+         .status = 0,
+         .out = "0.0\n",
+         .err = "translate:wrong\nADMIN_MESSAGE: " + odd_wrong_place +
+                "; note: the output holds 1 control byte other than white space, the first at line 1, column 2; "
+                "note: these notes cover the output up to its first difference and the answer to its end\n"},
+        {.what = "notes: an answer of white space alone",
+         .args = {"in", "blank", "empty"},
+         .status = 0,
+         .out = "1.0\n",
+         .err = "translate:success\nADMIN_MESSAGE: note: the answer has no visible byte: any output of white space "
+                "alone matches it\n"},
         {.what = "output a link to the answer",
          .args = {"in", "ans", "link"},
          .status = 0,

@@ -190,6 +190,15 @@ struct Side {
 // block, and the other side has passed as many: so both hold the step's bytes in memory, and a
 // token start that differs can be placed in both files. No side is surveyed past its place.
 
+// Set bits of a word, without the processor's instruction, which this code is not compiled for
+// (and whose builtin calls a helper that a judge's Windows compiler would load from a DLL).
+uint64_t bit_count(uint64_t word) {
+    word -= (word >> 1) & 0x5555555555555555ull;
+    word = (word & 0x3333333333333333ull) + ((word >> 2) & 0x3333333333333333ull);
+    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return (word * 0x0101010101010101ull) >> 56;
+}
+
 // The offset in its file of a byte of the side's block.
 uint64_t file_offset(const Side& side, const uint8_t* at) {
     return side.read_total - static_cast<uint64_t>(side.filled_end - at);
@@ -296,7 +305,8 @@ void compare_token_starts(Noting& noting) {
     const Side& ans = *noting.ans;
     const uint64_t base = out.survey.gap_base;
     const uint64_t count = std::min(out.survey.visible, ans.survey.visible) - std::min(base, ans.survey.visible);
-    const uint64_t written = std::max(out.survey.visible, ans.survey.visible) - base;
+    const uint64_t written =
+        std::max(out.survey.visible - out.survey.gap_base, ans.survey.visible - ans.survey.gap_base);
     // Steps begin with both sides at as many visible bytes; a buffer that its caller rewrites
     // may leave them apart, and then nothing is compared.
     if (ans.survey.gap_base == base) {
@@ -309,7 +319,7 @@ void compare_token_starts(Noting& noting) {
                 noting.notes->token_out = place_in_step(out, k);
                 noting.notes->token_ans = place_in_step(ans, k);
             }
-            noting.notes->token_starts_differ += static_cast<uint64_t>(__builtin_popcountll(differ));
+            noting.notes->token_starts_differ += bit_count(differ);
         }
     }
     const size_t words = std::min<size_t>(static_cast<size_t>(std::min<uint64_t>(written, survey_piece)) / 64 + 2,
@@ -329,8 +339,11 @@ void survey_in_step(Noting& noting, Side& lead, const uint8_t* lead_to, Side& ot
                                              ? lead.surveyed + survey_piece
                                              : lead_to;
         survey_bytes(kernels, lead, piece_end, ~uint64_t{0});
-        if (other.survey.visible < lead.survey.visible)
-            survey_bytes(kernels, other, other_to, lead.survey.visible - other.survey.visible);
+        // As many visible bytes as the lead's piece held, never more: a buffer that its caller
+        // rewrites may leave the sides apart, and then no more than a piece is caught up.
+        const uint64_t behind = lead.survey.visible - std::min(lead.survey.visible, other.survey.visible);
+        if (behind != 0)
+            survey_bytes(kernels, other, other_to, std::min(behind, lead.survey.visible - lead.survey.gap_base));
         compare_token_starts(noting);
     }
 }

@@ -50,6 +50,27 @@ class Compare(unittest.TestCase):
         self.assertTrue(ended.output.at_end)
         self.assertEqual((ended.output.line, ended.output.column), (2, 2))
 
+    def test_notes_on_request_as_data(self):
+        self.assertIsNone(filterspace.compare(b"1 2", b"12").notes)
+        notes = filterspace.compare(b"1 2\n\xe2\x80\x99x\x00y\x7f", b"12\nxy", notes=True).notes
+        self.assertEqual(notes.token_starts_differ, 2)  # the 2, and the y after the NUL
+        first = (notes.first_token_output, notes.first_token_answer)
+        self.assertEqual([(p.visible_byte, p.line, p.column) for p in first], [(2, 1, 3), (2, 1, 2)])
+        self.assertEqual(notes.output.counts, {"high": 3, "nul": 1, "control": 0, "del": 1})
+        self.assertEqual({k: (s.line, s.column) for k, s in notes.output.first.items()},
+                         {"high": (2, 1), "nul": (2, 5), "del": (2, 7)})
+        self.assertEqual((notes.answer.bytes, notes.answer.visible, notes.answer.complete), (5, 4, True))
+        self.assertEqual(sum(notes.answer.counts.values()), 0)
+        marked = filterspace.compare(b"\xef\xbb\xbf1", b"1", notes=True).notes.output
+        self.assertEqual((marked.byte_order_mark, marked.counts["high"]), (3, 0))
+        # A difference: the output up to its place only, the answer (a buffer) to its end.
+        wrong = filterspace.compare(b"1\x01 2 x\x00", b"1 2 y\x7f", notes=True)
+        self.assertFalse(wrong)
+        self.assertEqual((wrong.notes.output.counts["control"], wrong.notes.output.counts["nul"]), (1, 0))
+        self.assertEqual((wrong.notes.output.complete, wrong.notes.answer.complete), (False, True))
+        self.assertEqual(wrong.notes.answer.counts["del"], 1)
+        self.assertEqual(wrong.output.visible_byte, 3)
+
     def test_large_buffers_agree_with_the_rule(self):
         out = b"".join(b"%d \n" % k for k in range(200000))
         ans = out.replace(b" \n", b"\r\n")
@@ -139,6 +160,27 @@ class CompareFiles(unittest.TestCase):
         result = filterspace.compare_files(read_end, self.path / "y")
         os.close(read_end)
         self.assertEqual(result.output.visible_byte, 3)
+
+    def test_notes_read_on_a_regular_answer_never_a_pipe(self):
+        (self.path / "nul_after").write_bytes(b"12 3 4\x00")
+        for answer_is_a_pipe in (False, True):
+            with self.subTest(answer_is_a_pipe=answer_is_a_pipe):
+                out_read, out_write = os.pipe()
+                os.write(out_write, b"1 2 x")
+                os.close(out_write)
+                answer = self.path / "nul_after"
+                if answer_is_a_pipe:
+                    answer, ans_write = os.pipe()
+                    os.write(ans_write, b"12 3 4\x00")  # left open: never waited for past the place
+                result = filterspace.compare_files(out_read, answer, notes=True)
+                os.close(out_read)
+                if answer_is_a_pipe:
+                    os.close(answer)
+                    os.close(ans_write)
+                self.assertEqual(result.output.visible_byte, 3)
+                self.assertEqual(result.notes.answer.complete, not answer_is_a_pipe)
+                self.assertEqual(result.notes.answer.counts["nul"], 0 if answer_is_a_pipe else 1)
+                self.assertEqual(result.notes.token_starts_differ, 1)
 
     def test_a_non_blocking_pipe_is_waited_for(self):
         read_end, write_end = os.pipe()
