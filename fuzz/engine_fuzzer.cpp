@@ -1,5 +1,6 @@
 // libFuzzer target: the engine and every kernel set this processor runs, against the
-// visible-byte rule and the scalar kernels, on arbitrary pairs of inputs.
+// visible-byte rule, the statement of the jury's notes and the scalar kernels, on arbitrary pairs
+// of inputs.
 //
 // Input: two bytes that split the rest into the player's output and the answer, one byte that
 // seeds the sizes of the pieces a pipe delivers them in, then the two texts.
@@ -85,7 +86,8 @@ private:
 };
 
 // The engine over two pipes whose writers deliver the texts in pieces.
-Comparison compare_piecewise(const std::string& out, const std::string& ans, unsigned seed, const KernelSet& kernels) {
+Comparison compare_piecewise(const std::string& out, const std::string& ans, unsigned seed, const KernelSet& kernels,
+                             Places* where, Notes* notes) {
     // Reachable until the process ends, never destroyed: their threads never return.
     static PieceWriter* const out_writer = new PieceWriter;
     static PieceWriter* const ans_writer = new PieceWriter;
@@ -93,7 +95,7 @@ Comparison compare_piecewise(const std::string& out, const std::string& ans, uns
     require(pipe(out_pipe) == 0 && pipe(ans_pipe) == 0);
     out_writer->start(out, out_pipe[1], seed);
     ans_writer->start(ans, ans_pipe[1], seed);
-    const Comparison result = compare_visible_with(out_pipe[0], ans_pipe[0], kernels);
+    const Comparison result = compare_visible_with(out_pipe[0], ans_pipe[0], kernels, where, notes);
     close(out_pipe[0]);  // a writer still blocked on a full pipe gets EPIPE
     close(ans_pipe[0]);
     out_writer->wait();
@@ -115,6 +117,22 @@ void check_kernels(const KernelSet& kernels, const std::string& out, const std::
         const Compacted actual = kernels.compact_visible(got.data(), a, out.size(), limit);
         require(actual.consumed == expected.consumed && actual.written == expected.written);
         require(memcmp(got.data(), want.data(), actual.written) == 0);
+    }
+    for (uint64_t limit : {~uint64_t{0}, uint64_t{out.size() / 5}}) {
+        std::vector<uint64_t> got_starts(out.size() / 64 + 4), want_starts(got_starts.size());
+        Survey got_survey, want_survey;
+        got_survey.token_starts = got_starts.data();
+        want_survey.token_starts = want_starts.data();
+        require(kernels.survey(got_survey, a, out.size(), limit) ==
+                kernels::scalar::survey(want_survey, a, out.size(), limit));
+        require(got_survey.visible == want_survey.visible && got_survey.line == want_survey.line &&
+                got_survey.line_start == want_survey.line_start && got_survey.gap == want_survey.gap &&
+                got_starts == want_starts);
+        for (unsigned kind = 0; kind < ignored_kinds; ++kind)
+            require(got_survey.count[kind] == want_survey.count[kind] &&
+                    got_survey.first[kind].offset == want_survey.first[kind].offset &&
+                    got_survey.first[kind].line == want_survey.first[kind].line &&
+                    got_survey.first[kind].column == want_survey.first[kind].column);
     }
 }
 
@@ -139,13 +157,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int out_fd = memory_file(out);
         const int ans_fd = memory_file(ans);
         require(out_fd >= 0 && ans_fd >= 0);
-        // The places the front-ends and filterspace_cmp show to people, against the rule.
+        // The places the front-ends and filterspace_cmp show to people, against the rule, and the
+        // notes for the jury: the answer a regular file, read to its end.
         Places where;
-        require(compare_visible_with(out_fd, ans_fd, kernels, &where) == want);
+        Notes notes;
+        require(compare_visible_with(out_fd, ans_fd, kernels, &where, &notes) == want);
         require(places_disagree(out, ans, where.out, where.ans, want == Comparison::same) == nullptr);
+        const bool same = want == Comparison::same;
+        require(notes_disagree(out, ans, same ? out.size() : where.out.offset, ans.size(), notes) == nullptr);
         close(out_fd);
         close(ans_fd);
-        require(compare_piecewise(out, ans, data[2], kernels) == want);
+        require(compare_piecewise(out, ans, data[2], kernels, nullptr, nullptr) == want);
+        // From pipes, the answer too is noted up to its place only.
+        Places piped;
+        require(compare_piecewise(out, ans, data[2] + 1, kernels, &piped, &notes) == want);
+        require(notes_disagree(out, ans, same ? out.size() : piped.out.offset, same ? ans.size() : piped.ans.offset,
+                               notes) == nullptr);
     }
     return 0;
 }
