@@ -5,8 +5,8 @@ Builds what it needs (a Release build in build/bench/, the commands linked again
 musl-tools is installed), generates its inputs, and prints tables: wall times as medians of
 interleaved runs, as ratios to the read floor (a program that only reads both files with the
 engine's block size) and to cat, for the checker and for every kernel set this processor runs;
-where each set's crossover to compaction lies; and the cost of a call. Exits 1 when a bound is
-missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a judge.
+where each set's crossover to compaction lies; what the jury's notes cost; and the cost of a
+call. Exits 1 when a bound is missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a judge.
 
     bench/run_benchmark.py            256 MiB per side, the figures of the README
     bench/run_benchmark.py --smoke    small inputs, one round, no bounds: checks that it runs
@@ -36,6 +36,7 @@ FLOOR_BOUND = {"same": 1.10}  # checker over the read floor; 1.25 for every othe
 FLOOR_BOUND_DEFAULT = 1.25
 NARROWER_SLACK = 1.05  # the chosen set may be at most 5% slower than a narrower one
 CALL_BOUND = 1.5  # a call on tiny files over a static musl program that does nothing
+NOTES_BOUND = 1.10  # a comparison with the notes over the plain one plus one read floor
 NEVER, ALWAYS = 0, 1 << 40  # crossovers: never compact, compact after every difference
 
 
@@ -179,6 +180,26 @@ def pairs_table(b, report):
             cmp_over_checker = times["cmp"] / times["checker"]
     print()
     return cmp_over_checker
+
+
+def notes_table(b, report):
+    """What the jury's notes cost: filterspace_cmp with --notes against it without, both silent
+    (-s), on every pair; the bound holds the notes within the plain time plus one read floor."""
+    cmp = b.checker.parent / "filterspace_cmp"
+    print("The notes for the jury (what the rule ignored), as the validator and the CMS comparator give them on "
+          "every run: `filterspace_cmp -s --notes` against `filterspace_cmp -s`, wall times over the read floor.")
+    print()
+    print("| pair | floor s | plain / floor | notes / floor | notes / (plain + floor) |")
+    print("|---|---|---|---|---|")
+    for pair, what in PAIRS:
+        out, ans = b.data / pair, b.data / "ten"
+        times = b.medians({"floor": [b.floor, out, ans], "plain": [cmp, "-s", out, ans],
+                           "notes": [cmp, "-s", "--notes", out, ans]}, warm=(out, ans))
+        bound = times["notes"] / (times["plain"] + times["floor"])
+        cell = report.check(f"{pair}: notes / (plain + floor)", bound, NOTES_BOUND)
+        print(f"| {pair}: {what} | {times['floor']:.3f} | {times['plain'] / times['floor']:.3f} | "
+              f"{times['notes'] / times['floor']:.3f} | {cell} |")
+    print()
 
 
 def crossover_table(b):
@@ -372,6 +393,7 @@ def main():
         baseline_table(b, Path(args.baseline))
         return 0
     cmp_over_checker = pairs_table(b, report)
+    notes_table(b, report)
     crossover_table(b)
     library_table(b, build_dir)
     figures_table(b, report, cmp_over_checker)

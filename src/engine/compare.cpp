@@ -101,6 +101,18 @@ struct Noting {
 
 void before_reading(Noting& noting, Side& side);
 
+// One side's survey for the notes.
+struct SideSurvey {
+    Survey survey;
+    uint64_t* token_starts = nullptr;
+    // Where this step of the notes began: its first byte and the survey there.
+    const uint8_t* step_start = nullptr;
+    Survey at_step_start;
+    unsigned held = 0;  // the file's first bytes, held while they may begin a byte-order mark
+    uint8_t head[2] = {};
+    unsigned byte_order_mark = 0;
+};
+
 struct Side {
     int fd;                  // -1 for a buffer in memory, which is all in block from the start
     uint8_t* block;          // where the bytes read are, from its start to end
@@ -116,18 +128,12 @@ struct Side {
     uint64_t read_total = 0;
 
     // For the notes: what of the block the notes have surveyed, and where its bytes end (kept
-    // once the side has ended, so that the last block can still be surveyed).
+    // once the side has ended, so that the last block can still be surveyed); the survey itself
+    // only where notes are asked for, so that a plain comparison sets up nothing for them.
     Noting* noting = nullptr;
-    Survey survey{};
-    uint64_t* token_starts = nullptr;
+    SideSurvey* noted = nullptr;
     const uint8_t* surveyed = nullptr;
     const uint8_t* filled_end = nullptr;
-    // Where this step of the notes began: its first byte and the survey there.
-    const uint8_t* step_start = nullptr;
-    Survey at_step_start{};
-    unsigned held = 0;  // the file's first bytes, held while they may begin a byte-order mark
-    uint8_t head[2] = {};
-    unsigned byte_order_mark = 0;
 
     size_t available() const { return static_cast<size_t>(end - pos); }
 
@@ -233,53 +239,53 @@ int byte_order_mark_in(const uint8_t* p, size_t n) {
 // one a byte at a time), which is counted as a mark, not as bytes from 0x80 up.
 void survey_bytes(const KernelSet& kernels, Side& side, const uint8_t* to, uint64_t limit) {
     if (side.surveyed == nullptr || to <= side.surveyed) return;
-    if (side.survey.offset == 0 && side.byte_order_mark == 0) {
-        uint8_t look[3] = {side.head[0], side.head[1]};
-        const size_t more = std::min<size_t>(static_cast<size_t>(to - side.surveyed), 3 - side.held);
-        memcpy(look + side.held, side.surveyed, more);
-        const int mark = byte_order_mark_in(look, side.held + more);
+    if (side.noted->survey.offset == 0 && side.noted->byte_order_mark == 0) {
+        uint8_t look[3] = {side.noted->head[0], side.noted->head[1]};
+        const size_t more = std::min<size_t>(static_cast<size_t>(to - side.surveyed), 3 - side.noted->held);
+        memcpy(look + side.noted->held, side.surveyed, more);
+        const int mark = byte_order_mark_in(look, side.noted->held + more);
         if (mark < 0) {  // every byte here begins a mark, and there are not enough of them yet
-            memcpy(side.head + side.held, side.surveyed, more);
-            side.held += static_cast<unsigned>(more);
+            memcpy(side.noted->head + side.noted->held, side.surveyed, more);
+            side.noted->held += static_cast<unsigned>(more);
             side.surveyed += more;
             return;
         }
         if (mark > 0) {
-            side.byte_order_mark = static_cast<unsigned>(mark);
-            side.survey.offset = side.byte_order_mark;
-            side.surveyed += side.byte_order_mark - side.held;
-            side.held = 0;
-        } else if (side.held > 0) {
-            (void)kernels.survey(side.survey, side.head, side.held, limit);
-            side.held = 0;
+            side.noted->byte_order_mark = static_cast<unsigned>(mark);
+            side.noted->survey.offset = side.noted->byte_order_mark;
+            side.surveyed += side.noted->byte_order_mark - side.noted->held;
+            side.noted->held = 0;
+        } else if (side.noted->held > 0) {
+            (void)kernels.survey(side.noted->survey, side.noted->head, side.noted->held, limit);
+            side.noted->held = 0;
         }
     }
-    side.surveyed += kernels.survey(side.survey, side.surveyed, static_cast<size_t>(to - side.surveyed), limit);
+    side.surveyed += kernels.survey(side.noted->survey, side.surveyed, static_cast<size_t>(to - side.surveyed), limit);
 }
 
 // A side that ended with too few bytes to tell: what it held was no mark.
 void release_held(const KernelSet& kernels, Side& side) {
-    if (side.held == 0) return;
-    (void)kernels.survey(side.survey, side.head, side.held, ~uint64_t{0});
-    side.held = 0;
+    if (side.noted->held == 0) return;
+    (void)kernels.survey(side.noted->survey, side.noted->head, side.noted->held, ~uint64_t{0});
+    side.noted->held = 0;
 }
 
 void start_step(Side& side) {
-    side.step_start = side.surveyed;
-    side.at_step_start = side.survey;
-    side.survey.gap_base = side.survey.visible;
+    side.noted->step_start = side.surveyed;
+    side.noted->at_step_start = side.noted->survey;
+    side.noted->survey.gap_base = side.noted->survey.visible;
 }
 
 // The place of a visible byte of this step's bytes (k visible bytes after the step's start), as
 // tell_place would give it; the excerpt before it reaches back no further than the block.
 Place place_in_step(const Side& side, uint64_t k) {
-    const uint8_t* const start = side.step_start;
+    const uint8_t* const start = side.noted->step_start;
     const uint8_t* const at = start + nth_visible(start, static_cast<size_t>(side.surveyed - start), k);
     Place place;
     place.offset = file_offset(side, at);
-    place.visible = side.at_step_start.visible + k;
-    place.line = side.at_step_start.line;
-    uint64_t line_start = side.at_step_start.line_start;
+    place.visible = side.noted->at_step_start.visible + k;
+    place.line = side.noted->at_step_start.line;
+    uint64_t line_start = side.noted->at_step_start.line_start;
     for (const uint8_t* p = start; p < at; ++p) {
         if (*p != '\n') continue;
         ++place.line;
@@ -303,15 +309,15 @@ Place place_in_step(const Side& side, uint64_t k) {
 void compare_token_starts(Noting& noting) {
     const Side& out = *noting.out;
     const Side& ans = *noting.ans;
-    const uint64_t base = out.survey.gap_base;
-    const uint64_t count = std::min(out.survey.visible, ans.survey.visible) - std::min(base, ans.survey.visible);
+    const uint64_t base = out.noted->survey.gap_base;
+    const uint64_t count = std::min(out.noted->survey.visible, ans.noted->survey.visible) - std::min(base, ans.noted->survey.visible);
     const uint64_t written =
-        std::max(out.survey.visible - out.survey.gap_base, ans.survey.visible - ans.survey.gap_base);
+        std::max(out.noted->survey.visible - out.noted->survey.gap_base, ans.noted->survey.visible - ans.noted->survey.gap_base);
     // Steps begin with both sides at as many visible bytes; a buffer that its caller rewrites
     // may leave them apart, and then nothing is compared.
-    if (ans.survey.gap_base == base) {
+    if (ans.noted->survey.gap_base == base) {
         for (uint64_t word = 0; word * 64 < count; ++word) {
-            uint64_t differ = out.token_starts[word] ^ ans.token_starts[word];
+            uint64_t differ = out.noted->token_starts[word] ^ ans.noted->token_starts[word];
             if (count - word * 64 < 64) differ &= (uint64_t{1} << (count - word * 64)) - 1;
             if (differ == 0) continue;
             if (noting.notes->token_starts_differ == 0) {
@@ -324,8 +330,8 @@ void compare_token_starts(Noting& noting) {
     }
     const size_t words = std::min<size_t>(static_cast<size_t>(std::min<uint64_t>(written, survey_piece)) / 64 + 2,
                                           survey_piece / 64 + 2);
-    memset(out.token_starts, 0, words * sizeof(uint64_t));
-    memset(ans.token_starts, 0, words * sizeof(uint64_t));
+    memset(out.noted->token_starts, 0, words * sizeof(uint64_t));
+    memset(ans.noted->token_starts, 0, words * sizeof(uint64_t));
 }
 
 // Surveys `lead` up to `lead_to` a piece at a time, `other` along with it up to as many visible
@@ -341,9 +347,9 @@ void survey_in_step(Noting& noting, Side& lead, const uint8_t* lead_to, Side& ot
         survey_bytes(kernels, lead, piece_end, ~uint64_t{0});
         // As many visible bytes as the lead's piece held, never more: a buffer that its caller
         // rewrites may leave the sides apart, and then no more than a piece is caught up.
-        const uint64_t behind = lead.survey.visible - std::min(lead.survey.visible, other.survey.visible);
+        const uint64_t behind = lead.noted->survey.visible - std::min(lead.noted->survey.visible, other.noted->survey.visible);
         if (behind != 0)
-            survey_bytes(kernels, other, other_to, std::min(behind, lead.survey.visible - lead.survey.gap_base));
+            survey_bytes(kernels, other, other_to, std::min(behind, lead.noted->survey.visible - lead.noted->survey.gap_base));
         compare_token_starts(noting);
     }
 }
@@ -360,7 +366,7 @@ void survey_rest_of_answer(const KernelSet& kernels, Side& ans) {
         struct stat status {};
         if (fstat(ans.fd, &status) != 0 || !S_ISREG(status.st_mode)) return;
     }
-    ans.survey.token_starts = nullptr;
+    ans.noted->survey.token_starts = nullptr;
     for (;;) {
         survey_bytes(kernels, ans, ans.filled_end, ~uint64_t{0});
         if (ans.ended || ans.failed()) return;
@@ -380,13 +386,13 @@ void survey_rest_of_answer(const KernelSet& kernels, Side& ans) {
 
 FileNotes notes_of(const Side& side) {
     FileNotes notes;
-    notes.bytes = side.survey.offset;
-    notes.visible = side.survey.visible;
-    notes.complete = side.ended && side.surveyed == side.filled_end && side.held == 0;
-    notes.byte_order_mark = side.byte_order_mark;
+    notes.bytes = side.noted->survey.offset;
+    notes.visible = side.noted->survey.visible;
+    notes.complete = side.ended && side.surveyed == side.filled_end && side.noted->held == 0;
+    notes.byte_order_mark = side.noted->byte_order_mark;
     for (unsigned kind = 0; kind < ignored_kinds; ++kind) {
-        notes.count[kind] = side.survey.count[kind];
-        notes.first[kind] = side.survey.first[kind];
+        notes.count[kind] = side.noted->survey.count[kind];
+        notes.first[kind] = side.noted->survey.first[kind];
     }
     return notes;
 }
@@ -515,17 +521,7 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const K
     }
 }
 
-Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Places* where, Notes* notes,
-                           Workspace& workspace) {
-    Noting noting{notes, &out, &ans, &all_kernel_sets().front()};
-    if (notes != nullptr) {
-        *notes = Notes{};
-        memset(workspace.out_token_starts, 0, sizeof workspace.out_token_starts);
-        memset(workspace.ans_token_starts, 0, sizeof workspace.ans_token_starts);
-        out.token_starts = out.survey.token_starts = workspace.out_token_starts;
-        ans.token_starts = ans.survey.token_starts = workspace.ans_token_starts;
-        out.noting = ans.noting = &noting;
-    }
+Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Places* where) {
     const KernelSet* active = nullptr;
     const Comparison result = compare_sides(out, ans, kernels, active);
     if (where != nullptr) {
@@ -533,8 +529,26 @@ Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Place
         ans.tell_place();
         where->kernel_set = active->name;
     }
+    return result;
+}
+
+// The comparison with the notes, when asked for.
+Comparison compare_noting(Side& out, Side& ans, const KernelSet* kernels, Places* where, Notes* notes,
+                          Workspace& workspace) {
+    if (notes == nullptr) return compare_telling(out, ans, kernels, where);
+    *notes = Notes{};
+    Noting noting{notes, &out, &ans, &all_kernel_sets().front()};
+    SideSurvey out_survey, ans_survey;
+    memset(workspace.out_token_starts, 0, sizeof workspace.out_token_starts);
+    memset(workspace.ans_token_starts, 0, sizeof workspace.ans_token_starts);
+    out_survey.token_starts = out_survey.survey.token_starts = workspace.out_token_starts;
+    ans_survey.token_starts = ans_survey.survey.token_starts = workspace.ans_token_starts;
+    out.noted = &out_survey;
+    ans.noted = &ans_survey;
+    out.noting = ans.noting = &noting;
+    const Comparison result = compare_telling(out, ans, kernels, where);
     // After the places: the rest of the answer is read into its block.
-    if (notes != nullptr) finish_notes(noting, result);
+    finish_notes(noting, result);
     return result;
 }
 
@@ -543,7 +557,7 @@ Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, con
     Side out{out_fd, workspace.out_block, workspace.out_visible, where != nullptr ? &where->out : nullptr};
     Side ans{ans_fd, workspace.ans_block, workspace.ans_visible, where != nullptr ? &where->ans : nullptr};
     out.stop = ans.stop = stop;
-    return compare_telling(out, ans, kernels, where, notes, workspace);
+    return compare_noting(out, ans, kernels, where, notes, workspace);
 }
 
 // A buffer in memory as a side whose one block has been read and whose end has been met. (The
@@ -578,11 +592,13 @@ Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_
                            size_t ans_size, Places* where, Notes* notes) {
     Side out_side = memory_side(out, out_size, workspace.out_visible, where != nullptr ? &where->out : nullptr);
     Side ans_side = memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr);
-    return compare_telling(out_side, ans_side, nullptr, where, notes, workspace);
+    return compare_noting(out_side, ans_side, nullptr, where, notes, workspace);
 }
 
 bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck* stop) {
     Side side{fd, workspace.out_block, workspace.out_visible};
+    SideSurvey survey;
+    side.noted = &survey;
     side.stop = stop;
     const KernelSet* kernels = &all_kernel_sets().front();
     while (side.has_data()) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <new>
+#include <optional>
 
 #include "compare.h"
 
@@ -52,7 +53,6 @@ filterspace_file_notes file_notes_of(const FileNotes& notes) {
 }
 
 void notes_of(const Notes& notes, filterspace_notes* to) {
-    if (to == nullptr) return;
     *to = {file_notes_of(notes.out), file_notes_of(notes.ans), notes.token_starts_differ, {}, {}};
     if (notes.token_starts_differ != 0) {
         to->first_token_output = place_of(notes.token_out);
@@ -89,11 +89,12 @@ filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int o
                                                  filterspace_stop_function stop, void* context) {
     const StopCheck check{stop, context};
     Places where;
-    Notes noted;
+    std::optional<Notes> noted;  // set up only when asked for: a plain call pays nothing for it
+    if (notes != nullptr) noted.emplace();
     const Comparison comparison =
         compare_visible(state->workspace, output_fd, answer_fd, places != nullptr ? &where : nullptr,
-                        stop != nullptr ? &check : nullptr, notes != nullptr ? &noted : nullptr);
-    notes_of(noted, notes);
+                        stop != nullptr ? &check : nullptr, noted ? &*noted : nullptr);
+    if (noted) notes_of(*noted, notes);
     // The engine ends a stopped comparison as an interrupted read, which it otherwise retries.
     const bool stopped =
         (comparison == Comparison::out_unreadable || comparison == Comparison::ans_unreadable) && errno == EINTR;
@@ -110,11 +111,12 @@ filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, c
                                                      const void* answer, size_t answer_size,
                                                      filterspace_places* places, filterspace_notes* notes) {
     Places where;
-    Notes noted;
+    std::optional<Notes> noted;
+    if (notes != nullptr) noted.emplace();
     const Comparison comparison = compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
                                                   static_cast<const uint8_t*>(answer), answer_size,
-                                                  places != nullptr ? &where : nullptr, notes != nullptr ? &noted : nullptr);
-    notes_of(noted, notes);
+                                                  places != nullptr ? &where : nullptr, noted ? &*noted : nullptr);
+    if (noted) notes_of(*noted, notes);
     return result_of(comparison, where, places);
 }
 
