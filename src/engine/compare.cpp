@@ -91,18 +91,24 @@ void tally(Place& place, const uint8_t* p, size_t n) {
 
 struct Side;
 
-// The notes' view of a comparison: both sides, and the kernel set the comparison uses.
+// The notes' view of a comparison: both sides, and the kernel set the comparison was given.
 struct Noting {
     Notes* notes;
     Side* out;
     Side* ans;
-    const KernelSet* kernels;
+    const KernelSet* given;  // null: chosen as the comparison chooses, by the bytes read
+    const KernelSet& kernels() const;
 };
 
 void before_reading(Noting& noting, Side& side);
 
 // One side's survey for the notes.
 struct SideSurvey {
+    Noting* noting = nullptr;  // both sides' view, where there is another side
+    // What of the block has been surveyed, and where its bytes end (kept once the side has ended,
+    // so that the last block can still be surveyed).
+    const uint8_t* surveyed = nullptr;
+    const uint8_t* filled_end = nullptr;
     Survey survey;
     uint64_t* token_starts = nullptr;
     // Where this step of the notes began: its first byte and the survey there.
@@ -127,13 +133,9 @@ struct Side {
     bool failed() const { return error != 0; }
     uint64_t read_total = 0;
 
-    // For the notes: what of the block the notes have surveyed, and where its bytes end (kept
-    // once the side has ended, so that the last block can still be surveyed); the survey itself
-    // only where notes are asked for, so that a plain comparison sets up nothing for them.
-    Noting* noting = nullptr;
+    // The notes' survey of this side, only where notes are asked for: a plain comparison sets up
+    // nothing for them.
     SideSurvey* noted = nullptr;
-    const uint8_t* surveyed = nullptr;
-    const uint8_t* filled_end = nullptr;
 
     size_t available() const { return static_cast<size_t>(end - pos); }
 
@@ -141,7 +143,7 @@ struct Side {
     bool has_data() {
         if (pos != end) return true;
         if (place != nullptr && end != nullptr) tally(*place, block, static_cast<size_t>(end - block));
-        if (noting != nullptr && end != nullptr) before_reading(*noting, *this);
+        if (noted != nullptr && noted->noting != nullptr && end != nullptr) before_reading(*noted->noting, *this);
         while (!ended && !failed()) {
             if (stop != nullptr && stop->should_stop(stop->context) != 0) {
                 error = errno = EINTR;  // stopped by the caller: an interrupted read of this side
@@ -149,8 +151,12 @@ struct Side {
             }
             const long got = read_some(fd, block, engine_block_size);
             if (got > 0) {
-                pos = surveyed = block;
-                end = filled_end = block + got;
+                pos = block;
+                end = block + got;
+                if (noted != nullptr) {
+                    noted->surveyed = pos;
+                    noted->filled_end = end;
+                }
                 read_total += static_cast<uint64_t>(got);
                 return true;
             }
@@ -207,7 +213,7 @@ uint64_t bit_count(uint64_t word) {
 
 // The offset in its file of a byte of the side's block.
 uint64_t file_offset(const Side& side, const uint8_t* at) {
-    return side.read_total - static_cast<uint64_t>(side.filled_end - at);
+    return side.read_total - static_cast<uint64_t>(side.noted->filled_end - at);
 }
 
 // Index of the k-th visible byte (from 0) of p[0, n), or n where it holds no more than k. The
@@ -238,29 +244,29 @@ int byte_order_mark_in(const uint8_t* p, size_t n) {
 // bytes. A file's first bytes are held while they may begin a byte-order mark (a pipe may bring
 // one a byte at a time), which is counted as a mark, not as bytes from 0x80 up.
 void survey_bytes(const KernelSet& kernels, Side& side, const uint8_t* to, uint64_t limit) {
-    if (side.surveyed == nullptr || to <= side.surveyed) return;
+    if (side.noted->surveyed == nullptr || to <= side.noted->surveyed) return;
     if (side.noted->survey.offset == 0 && side.noted->byte_order_mark == 0) {
         uint8_t look[3] = {side.noted->head[0], side.noted->head[1]};
-        const size_t more = std::min<size_t>(static_cast<size_t>(to - side.surveyed), 3 - side.noted->held);
-        memcpy(look + side.noted->held, side.surveyed, more);
+        const size_t more = std::min<size_t>(static_cast<size_t>(to - side.noted->surveyed), 3 - side.noted->held);
+        memcpy(look + side.noted->held, side.noted->surveyed, more);
         const int mark = byte_order_mark_in(look, side.noted->held + more);
         if (mark < 0) {  // every byte here begins a mark, and there are not enough of them yet
-            memcpy(side.noted->head + side.noted->held, side.surveyed, more);
+            memcpy(side.noted->head + side.noted->held, side.noted->surveyed, more);
             side.noted->held += static_cast<unsigned>(more);
-            side.surveyed += more;
+            side.noted->surveyed += more;
             return;
         }
         if (mark > 0) {
             side.noted->byte_order_mark = static_cast<unsigned>(mark);
             side.noted->survey.offset = side.noted->byte_order_mark;
-            side.surveyed += side.noted->byte_order_mark - side.noted->held;
+            side.noted->surveyed += side.noted->byte_order_mark - side.noted->held;
             side.noted->held = 0;
         } else if (side.noted->held > 0) {
             (void)kernels.survey(side.noted->survey, side.noted->head, side.noted->held, limit);
             side.noted->held = 0;
         }
     }
-    side.surveyed += kernels.survey(side.noted->survey, side.surveyed, static_cast<size_t>(to - side.surveyed), limit);
+    side.noted->surveyed += kernels.survey(side.noted->survey, side.noted->surveyed, static_cast<size_t>(to - side.noted->surveyed), limit);
 }
 
 // A side that ended with too few bytes to tell: what it held was no mark.
@@ -271,7 +277,7 @@ void release_held(const KernelSet& kernels, Side& side) {
 }
 
 void start_step(Side& side) {
-    side.noted->step_start = side.surveyed;
+    side.noted->step_start = side.noted->surveyed;
     side.noted->at_step_start = side.noted->survey;
     side.noted->survey.gap_base = side.noted->survey.visible;
 }
@@ -280,7 +286,7 @@ void start_step(Side& side) {
 // tell_place would give it; the excerpt before it reaches back no further than the block.
 Place place_in_step(const Side& side, uint64_t k) {
     const uint8_t* const start = side.noted->step_start;
-    const uint8_t* const at = start + nth_visible(start, static_cast<size_t>(side.surveyed - start), k);
+    const uint8_t* const at = start + nth_visible(start, static_cast<size_t>(side.noted->surveyed - start), k);
     Place place;
     place.offset = file_offset(side, at);
     place.visible = side.noted->at_step_start.visible + k;
@@ -297,7 +303,7 @@ Place place_in_step(const Side& side, uint64_t k) {
     place.before_size = static_cast<size_t>(place.offset - from);
     memcpy(place.before, at - place.before_size, place.before_size);
     place.before_cut = line_start < from;
-    const size_t rest = std::min(static_cast<size_t>(side.filled_end - at), Place::excerpt_size);
+    const size_t rest = std::min(static_cast<size_t>(side.noted->filled_end - at), Place::excerpt_size);
     const auto* newline = static_cast<const uint8_t*>(memchr(at, '\n', rest));
     place.after_size = newline != nullptr ? static_cast<size_t>(newline - at) : rest;
     memcpy(place.after, at, place.after_size);
@@ -337,12 +343,12 @@ void compare_token_starts(Noting& noting) {
 // Surveys `lead` up to `lead_to` a piece at a time, `other` along with it up to as many visible
 // bytes (within other_to), and compares their token starts after each piece.
 void survey_in_step(Noting& noting, Side& lead, const uint8_t* lead_to, Side& other, const uint8_t* other_to) {
-    const KernelSet& kernels = *noting.kernels;
-    while (lead.surveyed != nullptr && lead.surveyed < lead_to) {
+    const KernelSet& kernels = noting.kernels();
+    while (lead.noted->surveyed != nullptr && lead.noted->surveyed < lead_to) {
         start_step(lead);
         start_step(other);
-        const uint8_t* const piece_end = lead_to - lead.surveyed > static_cast<ptrdiff_t>(survey_piece)
-                                             ? lead.surveyed + survey_piece
+        const uint8_t* const piece_end = lead_to - lead.noted->surveyed > static_cast<ptrdiff_t>(survey_piece)
+                                             ? lead.noted->surveyed + survey_piece
                                              : lead_to;
         survey_bytes(kernels, lead, piece_end, ~uint64_t{0});
         // As many visible bytes as the lead's piece held, never more: a buffer that its caller
@@ -354,9 +360,14 @@ void survey_in_step(Noting& noting, Side& lead, const uint8_t* lead_to, Side& ot
     }
 }
 
+const KernelSet& Noting::kernels() const {
+    if (given != nullptr) return *given;
+    return out->read_total + ans->read_total > probe_after ? best_kernel_set() : all_kernel_sets().front();
+}
+
 void before_reading(Noting& noting, Side& side) {
     Side& other = &side == noting.out ? *noting.ans : *noting.out;
-    survey_in_step(noting, side, side.filled_end, other, other.filled_end);
+    survey_in_step(noting, side, side.noted->filled_end, other, other.noted->filled_end);
 }
 
 // On a difference, the rest of an answer that is in memory or a regular file, for the answer's
@@ -368,13 +379,13 @@ void survey_rest_of_answer(const KernelSet& kernels, Side& ans) {
     }
     ans.noted->survey.token_starts = nullptr;
     for (;;) {
-        survey_bytes(kernels, ans, ans.filled_end, ~uint64_t{0});
+        survey_bytes(kernels, ans, ans.noted->filled_end, ~uint64_t{0});
         if (ans.ended || ans.failed()) return;
         if (ans.stop != nullptr && ans.stop->should_stop(ans.stop->context) != 0) return;
         const long got = read_some(ans.fd, ans.block, engine_block_size);
         if (got > 0) {
-            ans.surveyed = ans.block;
-            ans.filled_end = ans.block + got;
+            ans.noted->surveyed = ans.block;
+            ans.noted->filled_end = ans.block + got;
             ans.read_total += static_cast<uint64_t>(got);
         } else if (got == 0) {
             ans.ended = true;
@@ -388,7 +399,7 @@ FileNotes notes_of(const Side& side) {
     FileNotes notes;
     notes.bytes = side.noted->survey.offset;
     notes.visible = side.noted->survey.visible;
-    notes.complete = side.ended && side.surveyed == side.filled_end && side.noted->held == 0;
+    notes.complete = side.ended && side.noted->surveyed == side.noted->filled_end && side.noted->held == 0;
     notes.byte_order_mark = side.noted->byte_order_mark;
     for (unsigned kind = 0; kind < ignored_kinds; ++kind) {
         notes.count[kind] = side.noted->survey.count[kind];
@@ -403,12 +414,12 @@ void finish_notes(Noting& noting, Comparison result) {
     if (result == Comparison::out_unreadable || result == Comparison::ans_unreadable) return;
     Side& out = *noting.out;
     Side& ans = *noting.ans;
-    const uint8_t* const out_to = out.pos != nullptr ? out.pos : out.filled_end;
-    const uint8_t* const ans_to = ans.pos != nullptr ? ans.pos : ans.filled_end;
+    const uint8_t* const out_to = out.pos != nullptr ? out.pos : out.noted->filled_end;
+    const uint8_t* const ans_to = ans.pos != nullptr ? ans.pos : ans.noted->filled_end;
     survey_in_step(noting, out, out_to, ans, ans_to);
     survey_in_step(noting, ans, ans_to, out, out_to);
-    if (result == Comparison::differ) survey_rest_of_answer(*noting.kernels, ans);
-    for (Side* side : {&out, &ans}) release_held(*noting.kernels, *side);
+    if (result == Comparison::differ) survey_rest_of_answer(noting.kernels(), ans);
+    for (Side* side : {&out, &ans}) release_held(noting.kernels(), *side);
     noting.notes->out = notes_of(out);
     noting.notes->ans = notes_of(ans);
 }
@@ -497,7 +508,6 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const K
         if (kernels == nullptr && out.read_total + ans.read_total > probe_after) kernels = &best_kernel_set();
         const KernelSet& active = kernels != nullptr ? *kernels : scalar;
         active_set = &active;
-        if (out.noting != nullptr) out.noting->kernels = &active;
         Step step = after_failure(out, ans);
         if (step == Step::go_on) {
             if (both_have_data) {
@@ -521,7 +531,9 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const K
     }
 }
 
-Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Places* where) {
+// Inlined in both its callers: a tiny comparison's cost is mostly calls.
+inline __attribute__((always_inline)) Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels,
+                                                                 Places* where) {
     const KernelSet* active = nullptr;
     const Comparison result = compare_sides(out, ans, kernels, active);
     if (where != nullptr) {
@@ -533,19 +545,22 @@ Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels, Place
 }
 
 // The comparison with the notes, when asked for.
-Comparison compare_noting(Side& out, Side& ans, const KernelSet* kernels, Places* where, Notes* notes,
-                          Workspace& workspace) {
+inline __attribute__((always_inline)) Comparison compare_noting(Side& out, Side& ans, const KernelSet* kernels,
+                                                                Places* where, Notes* notes, Workspace& workspace) {
     if (notes == nullptr) return compare_telling(out, ans, kernels, where);
     *notes = Notes{};
-    Noting noting{notes, &out, &ans, &all_kernel_sets().front()};
+    Noting noting{notes, &out, &ans, kernels};
     SideSurvey out_survey, ans_survey;
     memset(workspace.out_token_starts, 0, sizeof workspace.out_token_starts);
     memset(workspace.ans_token_starts, 0, sizeof workspace.ans_token_starts);
     out_survey.token_starts = out_survey.survey.token_starts = workspace.out_token_starts;
     ans_survey.token_starts = ans_survey.survey.token_starts = workspace.ans_token_starts;
-    out.noted = &out_survey;
-    ans.noted = &ans_survey;
-    out.noting = ans.noting = &noting;
+    for (auto [side, survey] : {std::pair{&out, &out_survey}, std::pair{&ans, &ans_survey}}) {
+        survey->noting = &noting;
+        survey->surveyed = side->pos;  // a buffer's bytes; nothing yet for a descriptor
+        survey->filled_end = side->end;
+        side->noted = survey;
+    }
     const Comparison result = compare_telling(out, ans, kernels, where);
     // After the places: the rest of the answer is read into its block.
     finish_notes(noting, result);
@@ -566,8 +581,8 @@ Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, con
 Side memory_side(const uint8_t* bytes, size_t size, uint8_t* visible, Place* place) {
     auto* start = const_cast<uint8_t*>(bytes);  // never written: the engine only reads its blocks
     Side side{-1, start, visible, place};
-    side.pos = side.surveyed = start;
-    side.end = side.filled_end = start + size;
+    side.pos = start;
+    side.end = start + size;
     side.ended = true;
     side.read_total = size;
     return side;
@@ -603,7 +618,7 @@ bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck
     const KernelSet* kernels = &all_kernel_sets().front();
     while (side.has_data()) {
         if (side.read_total > probe_after) kernels = &best_kernel_set();
-        survey_bytes(*kernels, side, side.filled_end, ~uint64_t{0});
+        survey_bytes(*kernels, side, side.noted->filled_end, ~uint64_t{0});
         side.pos = side.end;
     }
     release_held(*kernels, side);
