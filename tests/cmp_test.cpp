@@ -89,6 +89,7 @@ TEST_F(Cmp, NotesAndLintTellWhatTheRuleIgnored) {
     file("ans", "1 2\n3 4\n");
     file("split", "12\n34\n");
     file("odd_wrong", "1\x01 2\n3 5\x7F\n");  // the DEL after the difference is never read for the notes
+    file("nul", std::string("1 2\0\n3 4", 8));
     file("blank", " \n");
     file("utf8", "1 \xE4\xBD\xA0\xE5\xA5\xBD\n");
     const std::string split_note =
@@ -103,8 +104,11 @@ TEST_F(Cmp, NotesAndLintTellWhatTheRuleIgnored) {
         std::string out;
     };
     const Case cases[] = {
-        {{"--notes", "split", "ans"}, 0, split_note + "  split:1:2: 12\n              ^\n  ans:1:3: 1 2\n             ^\n"},
+        {{"--notes", "split", "ans"},
+         0,
+         split_note + "  split:1:2: 12\n              ^\n  ans:1:3: 1 2\n             ^\n"},
         {{"--notes", "ans", "ans"}, 0, ""},
+        {{"--notes", "nul", "ans"}, 0, "note: the output holds 1 NUL byte, the first at line 1, column 4\n"},
         {{"--notes", "odd_wrong", "ans"},
          1,
          "odd_wrong ans differ: visible byte 4\n  odd_wrong:2:3: 3 5\\x7F\n                   ^\n  ans:2:3: 3 4\n"

@@ -237,7 +237,8 @@ TEST_P(Kernel, SurveyAgreesWithTheScalarSurvey) {
     for (int round = 0; round < 400; ++round) {
         std::vector<uint8_t> bytes(rng() % 4096);
         const unsigned odd = 1 + rng() % 40;  // one byte in `odd` is not a digit
-        for (auto& b : bytes) b = rng() % odd == 0 ? kinds[rng() % sizeof kinds] : static_cast<uint8_t>('0' + rng() % 10);
+        for (auto& b : bytes)
+            b = rng() % odd == 0 ? kinds[rng() % sizeof kinds] : static_cast<uint8_t>('0' + rng() % 10);
         const uint8_t* p = guarded.place(bytes);
         const auto visible = static_cast<uint64_t>(std::count_if(bytes.begin(), bytes.end(), is_visible));
         Survey start;

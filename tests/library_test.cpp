@@ -122,8 +122,8 @@ OracleNotes oracle_notes(const filterspace_notes& notes) {
                           {f.high, f.nul, f.control, f.del},
                           {f.first_high, f.first_nul, f.first_control, f.first_del}};
     };
-    return {file(notes.output), file(notes.answer), notes.token_starts_differ,
-            oracle_place(notes.first_token_output), oracle_place(notes.first_token_answer)};
+    return {file(notes.output), file(notes.answer), notes.token_starts_differ, oracle_place(notes.first_token_output),
+            oracle_place(notes.first_token_answer)};
 }
 
 // The notes by buffers, and by descriptors (the output a pipe, the answer a regular file, read to
@@ -145,9 +145,9 @@ TEST(Library, NotesByBuffersAndDescriptors) {
         const bool same = same_by_rule(out, ans);
         filterspace_places places = {}, plain_places = {};
         filterspace_notes notes = {};
-        ASSERT_EQ(filterspace_compare_buffers_noted(s.state, out.data(), out.size(), ans.data(), ans.size(), &places,
-                                                    &notes),
-                  by_rule(out, ans));
+        ASSERT_EQ(
+            filterspace_compare_buffers_noted(s.state, out.data(), out.size(), ans.data(), ans.size(), &places, &notes),
+            by_rule(out, ans));
         const size_t out_covered = same ? out.size() : places.output.offset;
         EXPECT_EQ(notes_disagree(out, ans, out_covered, ans.size(), oracle_notes(notes)), nullptr) << "buffers";
         filterspace_compare_buffers(s.state, out.data(), out.size(), ans.data(), ans.size(), &plain_places);

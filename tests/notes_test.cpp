@@ -116,8 +116,8 @@ protected:
 
 // Tokens of digits between separators of every kind, the same visible text on both sides.
 std::pair<std::string, std::string> random_pair(std::mt19937& rng, size_t tokens) {
-    static const std::string separators[] = {" ",   "\n", "\r\n", "",     "\t",  "\x80\xff", std::string(1, '\0'),
-                                             "\x01", "\x7f", "\r",  "\v\f", "  ",  "\xe2\x80\x99"};
+    static const std::string separators[] = {" ",    "\n",   "\r\n", "",     "\t", "\x80\xff",    std::string(1, '\0'),
+                                             "\x01", "\x7f", "\r",   "\v\f", "  ", "\xe2\x80\x99"};
     static const std::string marks[] = {"", "", "", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF", "\xEF\xBB"};
     std::string out = marks[rng() % 7], ans = marks[rng() % 7];
     for (size_t t = 0; t < tokens; ++t) {
@@ -174,9 +174,18 @@ TEST_P(EngineNotes, KindsAndTokenStartsAtBoundaries) {
 }
 
 TEST_P(EngineNotes, AnswerOnlyOfInvisibleBytesAndMarkAlone) {
-    for (const auto& [out, ans] : {std::pair<std::string, std::string>{"", ""}, {" \n", "\n\n"}, {"\xEF\xBB\xBF", ""},
-                                   {"\xEF\xBB\xBF" "1", "\xEF\xBB" "1"}, {"\xFF", "\xFE\xFF"}, {"1 2", "12"},
-                                   {"1\r2", "12"}, {"\x80", "\xEF\xBB\xBF\x80"}, {"12", "1 2 x"}}) {
+    for (const auto& [out, ans] : {std::pair<std::string, std::string>{"", ""},
+                                   {" \n", "\n\n"},
+                                   {"\xEF\xBB\xBF", ""},
+                                   {"\xEF\xBB\xBF"
+                                    "1",
+                                    "\xEF\xBB"
+                                    "1"},
+                                   {"\xFF", "\xFE\xFF"},
+                                   {"1 2", "12"},
+                                   {"1\r2", "12"},
+                                   {"\x80", "\xEF\xBB\xBF\x80"},
+                                   {"12", "1 2 x"}}) {
         SCOPED_TRACE(out + " / " + ans);
         expect_every_way(out, ans);
     }

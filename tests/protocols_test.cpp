@@ -34,11 +34,15 @@ const std::pair<const char*, const char*> scratch_files[] = {
     {"longer", "1 2 3 4 5"},    // goes on past the answer
     {"empty", ""},              // no byte at all
     // For the notes on what the rule ignored:
-    {"split", "12\n34\n"},                                         // the answer's bytes, other tokens
-    {"odd", "\xEF\xBB\xBF" "1\x01" "2\n3\xE2\x80\x99" "4\x7F"},    // a mark, control, non-ASCII, DEL
-    {"odd_wrong", "1\x01 2\n3 5\x7F\n"},                           // control before the difference, DEL after
-    {"blank", " \n"},                                              // no visible byte
-    {"utf8", "1 \xE4\xBD\xA0\xE5\xA5\xBD\n"},                        // mostly bytes from 0x80 up
+    {"split", "12\n34\n"},  // the answer's bytes, other tokens
+    {"odd",
+     "\xEF\xBB\xBF"
+     "1\x01"
+     "2\n3\xE2\x80\x99"
+     "4\x7F"},                                 // a mark, control, non-ASCII, DEL
+    {"odd_wrong", "1\x01 2\n3 5\x7F\n"},       // control before the difference, DEL after
+    {"blank", " \n"},                          // no visible byte
+    {"utf8", "1 \xE4\xBD\xA0\xE5\xA5\xBD\n"},  // mostly bytes from 0x80 up
 };
 // What the jury is told of them (validator and cmp lines; CMS has no excerpts).
 constexpr char split_note[] =
@@ -296,6 +300,11 @@ std::vector<Row> byte_rows(int wa, int pe) {
                  std::ofstream(dir + "/long") << long_ones + "2\n";
                  std::ofstream(dir + "/ans") << long_ones + "3\n";
              }},
+        // What the rule ignored is the jury's: never in a message the contestant may read.
+        {.what = "no notes: tokens split differently and ignored bytes",
+         .args = {"in", "split", "odd"},
+         .status = 0,
+         .err = "ok 4 visible bytes match\n"},
         {.what = "a path in Cyrillic",
          .args = {"in", "\u0432\u044b\u0432\u043e\u0434.txt", "ans"},
          .status = 0,
@@ -968,6 +977,38 @@ std::vector<Row> cms_rows() {
          .err = "translate:wrong\nADMIN_MESSAGE: " + odd_wrong_place +
                 "; note: the output holds 1 control byte other than white space, the first at line 1, column 2; "
                 "note: these notes cover the output up to its first difference and the answer to its end\n"},
+        {.what = "notes: ignored bytes that are not white space",
+         .args = {"in", "ans", "odd"},
+         .status = 0,
+         .out = "1.0\n",
+         .err = "translate:success\nADMIN_MESSAGE: note: the output starts with a UTF-8 byte-order mark; note: the output "
+                "holds 3 bytes from 0x80 up (not ASCII), the first at line 2, column 2; note: the output holds 1 control "
+                "byte other than white space, the first at line 1, column 5; note: the output holds 1 DEL byte (0x7F), "
+                "the first at line 2, column 6\n"},
+        {.what = "notes: a mostly non-ASCII answer",
+         .args = {"in", "utf8", "utf8"},
+         .status = 0,
+         .out = "1.0\n",
+         .err = "translate:success\nADMIN_MESSAGE: note: the output holds 6 bytes from 0x80 up (not ASCII), the first "
+                "at line 1, column 3; note: the answer holds 6 bytes from 0x80 up (not ASCII), the first at line 1, "
+                "column 3; note: the answer is 66% bytes from 0x80 up: the rule ignores them and compares only its "
+                "ASCII\n"},
+        {.what = "notes: ignored bytes that are not white space",
+         .args = {"in", "ans", "odd"},
+         .status = 0,
+         .out = "1.0\n",
+         .err = "translate:success\nADMIN_MESSAGE: note: the output starts with a UTF-8 byte-order mark; note: the output "
+                "holds 3 bytes from 0x80 up (not ASCII), the first at line 2, column 2; note: the output holds 1 control "
+                "byte other than white space, the first at line 1, column 5; note: the output holds 1 DEL byte (0x7F), "
+                "the first at line 2, column 6\n"},
+        {.what = "notes: a mostly non-ASCII answer",
+         .args = {"in", "utf8", "utf8"},
+         .status = 0,
+         .out = "1.0\n",
+         .err = "translate:success\nADMIN_MESSAGE: note: the output holds 6 bytes from 0x80 up (not ASCII), the first "
+                "at line 1, column 3; note: the answer holds 6 bytes from 0x80 up (not ASCII), the first at line 1, "
+                "column 3; note: the answer is 66% bytes from 0x80 up: the rule ignores them and compares only its "
+                "ASCII\n"},
         {.what = "notes: an answer of white space alone",
          .args = {"in", "blank", "empty"},
          .status = 0,
@@ -1229,6 +1270,9 @@ std::vector<JudgedRow> lemon_rows() {
          Meant::right},
         {{.what = "wrong", .args = lemon_call("wrong", "ans"), .status = 0, .files = lemon_files("0\n", wrong)},
          Meant::wrong},
+        // What the rule ignored is the jury's: never in a message the contestant may read.
+        {{.what = "no notes", .args = lemon_call("split", "odd"), .status = 0, .files = lemon_files("100\n", ok_message)},
+         Meant::right},
         {{.what = "output ending early",
           .args = lemon_call("short", "ans"),
           .status = 0,
@@ -1403,6 +1447,8 @@ std::vector<JudgedRow> hustoj_rows() {
          Meant::right},
         {{.what = "wrong", .args = {"in", "ans", "wrong"}, .status = 1, .out = both(wrong), .err = both(wrong)},
          Meant::wrong},
+        {{.what = "no notes", .args = {"in", "odd", "split"}, .status = 0, .out = both(ok_message), .err = both(ok_message)},
+         Meant::right},
         // The answer before the output: the same two files the other way round.
         {{.what = "the answer first",
           .args = {"in", "wrong", "ans"},
@@ -1527,6 +1573,12 @@ std::vector<JudgedRow> syzoj_rows() {
           .out = "100\n",
           .err = std::string(ok_message) + "\n",
           .prepare = syzoj_files("right", "ans")},
+         Meant::right},
+        {{.what = "no notes",
+          .status = 0,
+          .out = "100\n",
+          .err = std::string(ok_message) + "\n",
+          .prepare = syzoj_files("split", "odd")},
          Meant::right},
         {{.what = "arguments not read",
           .args = {"x", "y"},

@@ -13,7 +13,9 @@
 #include <vector>
 
 // The rule: drop every byte outside 0x21..0x7E, compare what is left.
-inline bool visible_byte(char c) { return static_cast<unsigned char>(c) >= 0x21 && static_cast<unsigned char>(c) <= 0x7E; }
+inline bool visible_byte(char c) {
+    return static_cast<unsigned char>(c) >= 0x21 && static_cast<unsigned char>(c) <= 0x7E;
+}
 
 inline std::string visible_of(const std::string& text) {
     std::string kept;

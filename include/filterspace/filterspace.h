@@ -102,14 +102,14 @@ typedef struct filterspace_spot {
 
 /* What one file held besides its visible bytes, over the bytes covered, from its start. */
 typedef struct filterspace_file_notes {
-    uint64_t bytes;        /* bytes covered */
-    uint64_t visible;      /* visible bytes among them */
-    int complete;          /* 1 when covered to the file's end */
-    int byte_order_mark;   /* the length of one at the start (3: UTF-8, 2: UTF-16), or 0 */
-    uint64_t high;         /* bytes from 0x80 up, a byte-order mark's not among them */
-    uint64_t nul;          /* NUL bytes */
-    uint64_t control;      /* control bytes other than white space (tab, LF, VT, FF, CR) */
-    uint64_t del;          /* DEL bytes (0x7F) */
+    uint64_t bytes;      /* bytes covered */
+    uint64_t visible;    /* visible bytes among them */
+    int complete;        /* 1 when covered to the file's end */
+    int byte_order_mark; /* the length of one at the start (3: UTF-8, 2: UTF-16), or 0 */
+    uint64_t high;       /* bytes from 0x80 up, a byte-order mark's not among them */
+    uint64_t nul;        /* NUL bytes */
+    uint64_t control;    /* control bytes other than white space (tab, LF, VT, FF, CR) */
+    uint64_t del;        /* DEL bytes (0x7F) */
     filterspace_spot first_high, first_nul, first_control, first_del; /* the first of each */
 } filterspace_file_notes;
 

@@ -3,9 +3,9 @@
 // Standard output: the outcome, 1.0 when the contestant's output has the visible bytes of the
 // correct one, else 0.0. Standard error: "translate:success" or "translate:wrong" (shown
 // translated to contestants), then an ADMIN_MESSAGE: line for the admins alone, with no byte of
-// either file: where the files part, for a wrong output, and what the rule ignored (the notes). Any trouble (a bad call, a file
-// that cannot be opened or read) fails the comparator: a reason on standard error and a non-zero
-// status, never an outcome.
+// either file: where the files part, for a wrong output, and what the rule ignored (the notes). Any trouble (a bad
+// call, a file that cannot be opened or read) fails the comparator: a reason on standard error and a non-zero status,
+// never an outcome.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>

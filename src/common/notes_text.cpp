@@ -54,7 +54,8 @@ void note_lines(const Notes& notes, bool differ, NoteLines& lines) {
     if (notes.token_starts_differ != 0) {
         lines.tokens = true;
         add(lines,
-            "%sthe files split the same visible bytes into tokens differently at %" PRIu64 " place%s (as \"1 2\" "
+            "%sthe files split the same visible bytes into tokens differently at %" PRIu64
+            " place%s (as \"1 2\" "
             "against \"12\"); the first at visible byte %" PRIu64 ": line %" PRIu64 ", column %" PRIu64
             " of the output, line %" PRIu64 ", column %" PRIu64 " of the answer",
             differ ? "before their difference, " : "", notes.token_starts_differ, plural(notes.token_starts_differ),

@@ -244,54 +244,58 @@ int byte_order_mark_in(const uint8_t* p, size_t n) {
 // bytes. A file's first bytes are held while they may begin a byte-order mark (a pipe may bring
 // one a byte at a time), which is counted as a mark, not as bytes from 0x80 up.
 void survey_bytes(const KernelSet& kernels, Side& side, const uint8_t* to, uint64_t limit) {
-    if (side.noted->surveyed == nullptr || to <= side.noted->surveyed) return;
-    if (side.noted->survey.offset == 0 && side.noted->byte_order_mark == 0) {
-        uint8_t look[3] = {side.noted->head[0], side.noted->head[1]};
-        const size_t more = std::min<size_t>(static_cast<size_t>(to - side.noted->surveyed), 3 - side.noted->held);
-        memcpy(look + side.noted->held, side.noted->surveyed, more);
-        const int mark = byte_order_mark_in(look, side.noted->held + more);
+    SideSurvey& noted = *side.noted;
+    if (noted.surveyed == nullptr || to <= noted.surveyed) return;
+    if (noted.survey.offset == 0 && noted.byte_order_mark == 0) {
+        uint8_t look[3] = {noted.head[0], noted.head[1]};
+        const size_t more = std::min<size_t>(static_cast<size_t>(to - noted.surveyed), 3 - noted.held);
+        memcpy(look + noted.held, noted.surveyed, more);
+        const int mark = byte_order_mark_in(look, noted.held + more);
         if (mark < 0) {  // every byte here begins a mark, and there are not enough of them yet
-            memcpy(side.noted->head + side.noted->held, side.noted->surveyed, more);
-            side.noted->held += static_cast<unsigned>(more);
-            side.noted->surveyed += more;
+            memcpy(noted.head + noted.held, noted.surveyed, more);
+            noted.held += static_cast<unsigned>(more);
+            noted.surveyed += more;
             return;
         }
         if (mark > 0) {
-            side.noted->byte_order_mark = static_cast<unsigned>(mark);
-            side.noted->survey.offset = side.noted->byte_order_mark;
-            side.noted->surveyed += side.noted->byte_order_mark - side.noted->held;
-            side.noted->held = 0;
-        } else if (side.noted->held > 0) {
-            (void)kernels.survey(side.noted->survey, side.noted->head, side.noted->held, limit);
-            side.noted->held = 0;
+            noted.byte_order_mark = static_cast<unsigned>(mark);
+            noted.survey.offset = noted.byte_order_mark;
+            noted.surveyed += noted.byte_order_mark - noted.held;
+            noted.held = 0;
+        } else if (noted.held > 0) {
+            (void)kernels.survey(noted.survey, noted.head, noted.held, limit);
+            noted.held = 0;
         }
     }
-    side.noted->surveyed += kernels.survey(side.noted->survey, side.noted->surveyed, static_cast<size_t>(to - side.noted->surveyed), limit);
+    noted.surveyed += kernels.survey(noted.survey, noted.surveyed, static_cast<size_t>(to - noted.surveyed), limit);
 }
 
 // A side that ended with too few bytes to tell: what it held was no mark.
 void release_held(const KernelSet& kernels, Side& side) {
-    if (side.noted->held == 0) return;
-    (void)kernels.survey(side.noted->survey, side.noted->head, side.noted->held, ~uint64_t{0});
-    side.noted->held = 0;
+    SideSurvey& noted = *side.noted;
+    if (noted.held == 0) return;
+    (void)kernels.survey(noted.survey, noted.head, noted.held, ~uint64_t{0});
+    noted.held = 0;
 }
 
 void start_step(Side& side) {
-    side.noted->step_start = side.noted->surveyed;
-    side.noted->at_step_start = side.noted->survey;
-    side.noted->survey.gap_base = side.noted->survey.visible;
+    SideSurvey& noted = *side.noted;
+    noted.step_start = noted.surveyed;
+    noted.at_step_start = noted.survey;
+    noted.survey.gap_base = noted.survey.visible;
 }
 
 // The place of a visible byte of this step's bytes (k visible bytes after the step's start), as
 // tell_place would give it; the excerpt before it reaches back no further than the block.
 Place place_in_step(const Side& side, uint64_t k) {
-    const uint8_t* const start = side.noted->step_start;
-    const uint8_t* const at = start + nth_visible(start, static_cast<size_t>(side.noted->surveyed - start), k);
+    const SideSurvey& noted = *side.noted;
+    const uint8_t* const start = noted.step_start;
+    const uint8_t* const at = start + nth_visible(start, static_cast<size_t>(noted.surveyed - start), k);
     Place place;
     place.offset = file_offset(side, at);
-    place.visible = side.noted->at_step_start.visible + k;
-    place.line = side.noted->at_step_start.line;
-    uint64_t line_start = side.noted->at_step_start.line_start;
+    place.visible = noted.at_step_start.visible + k;
+    place.line = noted.at_step_start.line;
+    uint64_t line_start = noted.at_step_start.line_start;
     for (const uint8_t* p = start; p < at; ++p) {
         if (*p != '\n') continue;
         ++place.line;
@@ -299,11 +303,12 @@ Place place_in_step(const Side& side, uint64_t k) {
     }
     place.column = place.offset - line_start + 1;
     const uint64_t block_offset = file_offset(side, side.block);
-    const uint64_t from = std::max({line_start, block_offset, place.offset - std::min<uint64_t>(place.offset, Place::excerpt_size)});
+    const uint64_t from =
+        std::max({line_start, block_offset, place.offset - std::min<uint64_t>(place.offset, Place::excerpt_size)});
     place.before_size = static_cast<size_t>(place.offset - from);
     memcpy(place.before, at - place.before_size, place.before_size);
     place.before_cut = line_start < from;
-    const size_t rest = std::min(static_cast<size_t>(side.noted->filled_end - at), Place::excerpt_size);
+    const size_t rest = std::min(static_cast<size_t>(noted.filled_end - at), Place::excerpt_size);
     const auto* newline = static_cast<const uint8_t*>(memchr(at, '\n', rest));
     place.after_size = newline != nullptr ? static_cast<size_t>(newline - at) : rest;
     memcpy(place.after, at, place.after_size);
@@ -316,9 +321,10 @@ void compare_token_starts(Noting& noting) {
     const Side& out = *noting.out;
     const Side& ans = *noting.ans;
     const uint64_t base = out.noted->survey.gap_base;
-    const uint64_t count = std::min(out.noted->survey.visible, ans.noted->survey.visible) - std::min(base, ans.noted->survey.visible);
-    const uint64_t written =
-        std::max(out.noted->survey.visible - out.noted->survey.gap_base, ans.noted->survey.visible - ans.noted->survey.gap_base);
+    const uint64_t count =
+        std::min(out.noted->survey.visible, ans.noted->survey.visible) - std::min(base, ans.noted->survey.visible);
+    const uint64_t written = std::max(out.noted->survey.visible - out.noted->survey.gap_base,
+                                      ans.noted->survey.visible - ans.noted->survey.gap_base);
     // Steps begin with both sides at as many visible bytes; a buffer that its caller rewrites
     // may leave them apart, and then nothing is compared.
     if (ans.noted->survey.gap_base == base) {
@@ -353,9 +359,11 @@ void survey_in_step(Noting& noting, Side& lead, const uint8_t* lead_to, Side& ot
         survey_bytes(kernels, lead, piece_end, ~uint64_t{0});
         // As many visible bytes as the lead's piece held, never more: a buffer that its caller
         // rewrites may leave the sides apart, and then no more than a piece is caught up.
-        const uint64_t behind = lead.noted->survey.visible - std::min(lead.noted->survey.visible, other.noted->survey.visible);
+        const uint64_t behind =
+            lead.noted->survey.visible - std::min(lead.noted->survey.visible, other.noted->survey.visible);
         if (behind != 0)
-            survey_bytes(kernels, other, other_to, std::min(behind, lead.noted->survey.visible - lead.noted->survey.gap_base));
+            survey_bytes(kernels, other, other_to,
+                         std::min(behind, lead.noted->survey.visible - lead.noted->survey.gap_base));
         compare_token_starts(noting);
     }
 }
@@ -396,14 +404,15 @@ void survey_rest_of_answer(const KernelSet& kernels, Side& ans) {
 }
 
 FileNotes notes_of(const Side& side) {
+    const SideSurvey& noted = *side.noted;
     FileNotes notes;
-    notes.bytes = side.noted->survey.offset;
-    notes.visible = side.noted->survey.visible;
-    notes.complete = side.ended && side.noted->surveyed == side.noted->filled_end && side.noted->held == 0;
-    notes.byte_order_mark = side.noted->byte_order_mark;
+    notes.bytes = noted.survey.offset;
+    notes.visible = noted.survey.visible;
+    notes.complete = side.ended && noted.surveyed == noted.filled_end && noted.held == 0;
+    notes.byte_order_mark = noted.byte_order_mark;
     for (unsigned kind = 0; kind < ignored_kinds; ++kind) {
-        notes.count[kind] = side.noted->survey.count[kind];
-        notes.first[kind] = side.noted->survey.first[kind];
+        notes.count[kind] = noted.survey.count[kind];
+        notes.first[kind] = noted.survey.first[kind];
     }
     return notes;
 }

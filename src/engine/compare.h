@@ -47,10 +47,10 @@ struct Places {
 // What the rule ignored in one file, for the jury: counted over the bytes the notes cover, from
 // the file's start.
 struct FileNotes {
-    uint64_t bytes = 0;    // bytes covered
-    uint64_t visible = 0;  // visible bytes among them
-    bool complete = false;     // covered to the file's end
-    unsigned byte_order_mark = 0;  // the length of one at the start (UTF-8's 3, UTF-16's 2), or 0
+    uint64_t bytes = 0;                  // bytes covered
+    uint64_t visible = 0;                // visible bytes among them
+    bool complete = false;               // covered to the file's end
+    unsigned byte_order_mark = 0;        // the length of one at the start (UTF-8's 3, UTF-16's 2), or 0
     uint64_t count[ignored_kinds] = {};  // ignored bytes of each kind, a byte-order mark's not among them
     Spot first[ignored_kinds] = {};      // the first of each kind (line 0: none)
 };

@@ -107,7 +107,7 @@ struct KernelSet {
 #define KERNEL_SET_ENTRY(set, supported, dense_gap)                                                               \
     KernelSet {                                                                                                   \
 #set, supported, kernels::set::advance_common, kernels::set::find_visible, kernels::set::compact_visible, \
-            kernels::set::first_mismatch, kernels::set::survey, dense_gap                                                               \
+            kernels::set::first_mismatch, kernels::set::survey, dense_gap                                         \
     }
 
 // A run of kernel sets, never empty (what std::span would be, in C++17).

@@ -120,8 +120,8 @@ filterspace_result filterspace_compare_buffers(filterspace_state* state, const v
 }
 
 filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, const void* output, size_t output_size,
-                                                     const void* answer, size_t answer_size,
-                                                     filterspace_places* places, filterspace_notes* notes) {
+                                                     const void* answer, size_t answer_size, filterspace_places* places,
+                                                     filterspace_notes* notes) {
     Places where;
     const Comparison comparison = with_notes(notes, [&](Notes* noted) {
         return compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
