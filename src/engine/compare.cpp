@@ -553,6 +553,13 @@ inline __attribute__((always_inline)) Comparison compare_telling(Side& out, Side
     return result;
 }
 
+void attach_survey(Side& side, SideSurvey& survey, Noting& noting) {
+    survey.noting = &noting;
+    survey.surveyed = side.pos;  // a buffer's bytes; nothing yet for a descriptor
+    survey.filled_end = side.end;
+    side.noted = &survey;
+}
+
 // The comparison with the notes, when asked for.
 inline __attribute__((always_inline)) Comparison compare_noting(Side& out, Side& ans, const KernelSet* kernels,
                                                                 Places* where, Notes* notes, Workspace& workspace) {
@@ -564,12 +571,8 @@ inline __attribute__((always_inline)) Comparison compare_noting(Side& out, Side&
     memset(workspace.ans_token_starts, 0, sizeof workspace.ans_token_starts);
     out_survey.token_starts = out_survey.survey.token_starts = workspace.out_token_starts;
     ans_survey.token_starts = ans_survey.survey.token_starts = workspace.ans_token_starts;
-    for (auto [side, survey] : {std::pair{&out, &out_survey}, std::pair{&ans, &ans_survey}}) {
-        survey->noting = &noting;
-        survey->surveyed = side->pos;  // a buffer's bytes; nothing yet for a descriptor
-        survey->filled_end = side->end;
-        side->noted = survey;
-    }
+    attach_survey(out, out_survey, noting);
+    attach_survey(ans, ans_survey, noting);
     const Comparison result = compare_telling(out, ans, kernels, where);
     // After the places: the rest of the answer is read into its block.
     finish_notes(noting, result);
