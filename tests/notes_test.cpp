@@ -9,43 +9,13 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 
 #include "compare.h"
 #include "kernel_sets.h"
+#include "pipe_feed.h"
 #include "rule_oracle.h"
 
 namespace {
-
-// A pipe fed with content in pieces whose sizes come from next_piece, by a thread of its own.
-class Feed {
-public:
-    template <typename NextPiece>
-    Feed(std::string content, NextPiece next_piece) {
-        int ends[2];
-        EXPECT_EQ(pipe(ends), 0);
-        read_end_ = ends[0];
-        writer_ = std::thread([content = std::move(content), next_piece, fd = ends[1]]() mutable {
-            for (size_t at = 0; at < content.size();) {
-                const ssize_t put = write(fd, content.data() + at, std::min(content.size() - at, next_piece()));
-                if (put <= 0) break;  // the engine stopped reading
-                at += static_cast<size_t>(put);
-            }
-            close(fd);
-        });
-    }
-    ~Feed() {
-        close(read_end_);
-        writer_.join();
-    }
-    Feed(const Feed&) = delete;
-    Feed& operator=(const Feed&) = delete;
-    int fd() const { return read_end_; }
-
-private:
-    int read_end_ = -1;
-    std::thread writer_;
-};
 
 enum class AnswerIs { file, pipe, buffer };
 
@@ -70,11 +40,11 @@ protected:
             result = compare_buffers(*workspace, reinterpret_cast<const uint8_t*>(out.data()), out.size(),
                                      reinterpret_cast<const uint8_t*>(ans.data()), ans.size(), &where, &notes);
         } else {
-            Feed out_feed(out, next_piece);
-            std::unique_ptr<Feed> ans_feed;
+            PipeFeed out_feed(out, next_piece);
+            std::unique_ptr<PipeFeed> ans_feed;
             int ans_fd = -1;
             if (how == AnswerIs::pipe) {
-                ans_feed = std::make_unique<Feed>(ans, next_piece);
+                ans_feed = std::make_unique<PipeFeed>(ans, next_piece);
                 ans_fd = ans_feed->fd();
             } else {
                 ans_fd = memory_file(ans);
@@ -200,7 +170,7 @@ TEST(SurveyFile, WholeFileFromAPipeInPieces) {
     std::mt19937 rng(3);
     for (int round = 0; round < 6; ++round) {
         const std::string file = random_pair(rng, round == 0 ? 0 : 1000 + rng() % 200000).first;
-        Feed feed(file, [&rng]() mutable { return size_t{1} + rng() % 90000; });
+        PipeFeed feed(file, [&rng]() mutable { return size_t{1} + rng() % 90000; });
         FileNotes notes;
         ASSERT_TRUE(survey_file(feed.fd(), notes));
         Notes both;
