@@ -981,10 +981,11 @@ std::vector<Row> cms_rows() {
          .args = {"in", "ans", "odd"},
          .status = 0,
          .out = "1.0\n",
-         .err = "translate:success\nADMIN_MESSAGE: note: the output starts with a UTF-8 byte-order mark; note: the output "
-                "holds 3 bytes from 0x80 up (not ASCII), the first at line 2, column 2; note: the output holds 1 control "
-                "byte other than white space, the first at line 1, column 5; note: the output holds 1 DEL byte (0x7F), "
-                "the first at line 2, column 6\n"},
+         .err =
+             "translate:success\nADMIN_MESSAGE: note: the output starts with a UTF-8 byte-order mark; note: the output "
+             "holds 3 bytes from 0x80 up (not ASCII), the first at line 2, column 2; note: the output holds 1 control "
+             "byte other than white space, the first at line 1, column 5; note: the output holds 1 DEL byte (0x7F), "
+             "the first at line 2, column 6\n"},
         {.what = "notes: a mostly non-ASCII answer",
          .args = {"in", "utf8", "utf8"},
          .status = 0,
@@ -997,10 +998,11 @@ std::vector<Row> cms_rows() {
          .args = {"in", "ans", "odd"},
          .status = 0,
          .out = "1.0\n",
-         .err = "translate:success\nADMIN_MESSAGE: note: the output starts with a UTF-8 byte-order mark; note: the output "
-                "holds 3 bytes from 0x80 up (not ASCII), the first at line 2, column 2; note: the output holds 1 control "
-                "byte other than white space, the first at line 1, column 5; note: the output holds 1 DEL byte (0x7F), "
-                "the first at line 2, column 6\n"},
+         .err =
+             "translate:success\nADMIN_MESSAGE: note: the output starts with a UTF-8 byte-order mark; note: the output "
+             "holds 3 bytes from 0x80 up (not ASCII), the first at line 2, column 2; note: the output holds 1 control "
+             "byte other than white space, the first at line 1, column 5; note: the output holds 1 DEL byte (0x7F), "
+             "the first at line 2, column 6\n"},
         {.what = "notes: a mostly non-ASCII answer",
          .args = {"in", "utf8", "utf8"},
          .status = 0,
@@ -1271,7 +1273,10 @@ std::vector<JudgedRow> lemon_rows() {
         {{.what = "wrong", .args = lemon_call("wrong", "ans"), .status = 0, .files = lemon_files("0\n", wrong)},
          Meant::wrong},
         // What the rule ignored is the jury's: never in a message the contestant may read.
-        {{.what = "no notes", .args = lemon_call("split", "odd"), .status = 0, .files = lemon_files("100\n", ok_message)},
+        {{.what = "no notes",
+          .args = lemon_call("split", "odd"),
+          .status = 0,
+          .files = lemon_files("100\n", ok_message)},
          Meant::right},
         {{.what = "output ending early",
           .args = lemon_call("short", "ans"),
@@ -1447,7 +1452,11 @@ std::vector<JudgedRow> hustoj_rows() {
          Meant::right},
         {{.what = "wrong", .args = {"in", "ans", "wrong"}, .status = 1, .out = both(wrong), .err = both(wrong)},
          Meant::wrong},
-        {{.what = "no notes", .args = {"in", "odd", "split"}, .status = 0, .out = both(ok_message), .err = both(ok_message)},
+        {{.what = "no notes",
+          .args = {"in", "odd", "split"},
+          .status = 0,
+          .out = both(ok_message),
+          .err = both(ok_message)},
          Meant::right},
         // The answer before the output: the same two files the other way round.
         {{.what = "the answer first",
