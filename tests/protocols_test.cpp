@@ -994,23 +994,6 @@ std::vector<Row> cms_rows() {
                 "at line 1, column 3; note: the answer holds 6 bytes from 0x80 up (not ASCII), the first at line 1, "
                 "column 3; note: the answer is 66% bytes from 0x80 up: the rule ignores them and compares only its "
                 "ASCII\n"},
-        {.what = "notes: ignored bytes that are not white space",
-         .args = {"in", "ans", "odd"},
-         .status = 0,
-         .out = "1.0\n",
-         .err =
-             "translate:success\nADMIN_MESSAGE: note: the output starts with a UTF-8 byte-order mark; note: the output "
-             "holds 3 bytes from 0x80 up (not ASCII), the first at line 2, column 2; note: the output holds 1 control "
-             "byte other than white space, the first at line 1, column 5; note: the output holds 1 DEL byte (0x7F), "
-             "the first at line 2, column 6\n"},
-        {.what = "notes: a mostly non-ASCII answer",
-         .args = {"in", "utf8", "utf8"},
-         .status = 0,
-         .out = "1.0\n",
-         .err = "translate:success\nADMIN_MESSAGE: note: the output holds 6 bytes from 0x80 up (not ASCII), the first "
-                "at line 1, column 3; note: the answer holds 6 bytes from 0x80 up (not ASCII), the first at line 1, "
-                "column 3; note: the answer is 66% bytes from 0x80 up: the rule ignores them and compares only its "
-                "ASCII\n"},
         {.what = "notes: an answer of white space alone",
          .args = {"in", "blank", "empty"},
          .status = 0,
