@@ -34,7 +34,9 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
   amalgamate(${syzoj_dropin} "filterspace_syzoj.cpp: a SYZOJ-style special judge by the visible-byte rule"
              src/syzoj/filterspace_syzoj.cpp)
   set(validator_scripts ${dropins}/output_validator/build ${dropins}/output_validator/run)
+  # The directory made here too: the amalgamation that also writes into it may not have run yet.
   add_custom_command(OUTPUT ${validator_scripts}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dropins}/output_validator
     COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/dropins/output_validator/build
             ${PROJECT_SOURCE_DIR}/dropins/output_validator/run ${dropins}/output_validator/
     DEPENDS dropins/output_validator/build dropins/output_validator/run
