@@ -89,6 +89,15 @@ void tally(Place& place, const uint8_t* p, size_t n) {
     place.before_size = keep_old + keep_new;
 }
 
+// Keeps the bytes from `at` on, up to the excerpt's size and cut at a newline, as the place's
+// excerpt after it.
+void keep_after(Place& place, const uint8_t* at, const uint8_t* end) {
+    const size_t rest = std::min(static_cast<size_t>(end - at), Place::excerpt_size);
+    const auto* newline = static_cast<const uint8_t*>(memchr(at, '\n', rest));
+    place.after_size = newline != nullptr ? static_cast<size_t>(newline - at) : rest;
+    memcpy(place.after, at, place.after_size);
+}
+
 struct Side;
 
 // The notes' view of a comparison: both sides, and the kernel set the comparison was given.
@@ -109,8 +118,7 @@ struct SideSurvey {
     // so that the last block can still be surveyed).
     const uint8_t* surveyed = nullptr;
     const uint8_t* filled_end = nullptr;
-    Survey survey;
-    uint64_t* token_starts = nullptr;
+    Survey survey;  // its token_starts: this side's bit string in the workspace
     // Where this step of the notes began: its first byte and the survey there.
     const uint8_t* step_start = nullptr;
     Survey at_step_start;
@@ -179,11 +187,7 @@ struct Side {
         if (pos != nullptr) tally(*place, block, static_cast<size_t>(pos - block));
         place->at_end = pos == end;
         place->error = error;
-        if (pos == nullptr) return;  // ended: nothing after the place
-        const size_t rest = std::min(available(), Place::excerpt_size);
-        const auto* newline = static_cast<const uint8_t*>(memchr(pos, '\n', rest));
-        place->after_size = newline != nullptr ? static_cast<size_t>(newline - pos) : rest;
-        memcpy(place->after, pos, place->after_size);
+        if (pos != nullptr) keep_after(*place, pos, end);  // else ended: nothing after the place
     }
 
     // Moves pos to the next visible byte; false when the side ended or failed first.
@@ -308,10 +312,7 @@ Place place_in_step(const Side& side, uint64_t k) {
     place.before_size = static_cast<size_t>(place.offset - from);
     memcpy(place.before, at - place.before_size, place.before_size);
     place.before_cut = line_start < from;
-    const size_t rest = std::min(static_cast<size_t>(noted.filled_end - at), Place::excerpt_size);
-    const auto* newline = static_cast<const uint8_t*>(memchr(at, '\n', rest));
-    place.after_size = newline != nullptr ? static_cast<size_t>(newline - at) : rest;
-    memcpy(place.after, at, place.after_size);
+    keep_after(place, at, noted.filled_end);
     return place;
 }
 
@@ -329,7 +330,7 @@ void compare_token_starts(Noting& noting) {
     // may leave them apart, and then nothing is compared.
     if (ans.noted->survey.gap_base == base) {
         for (uint64_t word = 0; word * 64 < count; ++word) {
-            uint64_t differ = out.noted->token_starts[word] ^ ans.noted->token_starts[word];
+            uint64_t differ = out.noted->survey.token_starts[word] ^ ans.noted->survey.token_starts[word];
             if (count - word * 64 < 64) differ &= (uint64_t{1} << (count - word * 64)) - 1;
             if (differ == 0) continue;
             if (noting.notes->token_starts_differ == 0) {
@@ -342,8 +343,8 @@ void compare_token_starts(Noting& noting) {
     }
     const size_t words = std::min<size_t>(static_cast<size_t>(std::min<uint64_t>(written, survey_piece)) / 64 + 2,
                                           survey_piece / 64 + 2);
-    memset(out.noted->token_starts, 0, words * sizeof(uint64_t));
-    memset(ans.noted->token_starts, 0, words * sizeof(uint64_t));
+    memset(out.noted->survey.token_starts, 0, words * sizeof(uint64_t));
+    memset(ans.noted->survey.token_starts, 0, words * sizeof(uint64_t));
 }
 
 // Surveys `lead` up to `lead_to` a piece at a time, `other` along with it up to as many visible
@@ -569,8 +570,8 @@ inline __attribute__((always_inline)) Comparison compare_noting(Side& out, Side&
     SideSurvey out_survey, ans_survey;
     memset(workspace.out_token_starts, 0, sizeof workspace.out_token_starts);
     memset(workspace.ans_token_starts, 0, sizeof workspace.ans_token_starts);
-    out_survey.token_starts = out_survey.survey.token_starts = workspace.out_token_starts;
-    ans_survey.token_starts = ans_survey.survey.token_starts = workspace.ans_token_starts;
+    out_survey.survey.token_starts = workspace.out_token_starts;
+    ans_survey.survey.token_starts = workspace.ans_token_starts;
     attach_survey(out, out_survey, noting);
     attach_survey(ans, ans_survey, noting);
     const Comparison result = compare_telling(out, ans, kernels, where);
