@@ -577,6 +577,7 @@ inline __attribute__((always_inline)) Comparison compare_noting(Side& out, Side&
     const Comparison result = compare_telling(out, ans, kernels, where);
     // After the places: the rest of the answer is read into its block.
     finish_notes(noting, result);
+    out.noted = ans.noted = nullptr;  // the surveys end here; the sides are the caller's
     return result;
 }
 
