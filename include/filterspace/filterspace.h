@@ -135,6 +135,64 @@ FILTERSPACE_API filterspace_result filterspace_compare_buffers_noted(filterspace
                                                                      size_t answer_size, filterspace_places* places,
                                                                      filterspace_notes* notes);
 
+/* The places in one call: filterspace_compare_fds_stoppable (stop may be null) and
+ * filterspace_compare_buffers, which fill places, when not null, only on FILTERSPACE_DIFFER, and cost
+ * next to nothing more than a comparison without places when there is no difference. On any other
+ * result places are zeros, but for the error of an unreadable side (output.error or answer.error).
+ * Where both descriptors are regular files, they are compared without counting lines and, on a
+ * difference, again from the offsets they had when called (lseek), with the places; the second
+ * comparison's result is returned. Where either is not (a pipe), the places are counted as the bytes
+ * go by, which costs a pass over every byte read (about as much as the comparison). Each descriptor
+ * is left where filterspace_compare_fds leaves it: past the last block it read (256 KiB at most past
+ * the place on a difference; at its end when the result is FILTERSPACE_SAME). */
+FILTERSPACE_API filterspace_result filterspace_compare_fds_placed(filterspace_state* state, int output_fd,
+                                                                  int answer_fd, filterspace_places* places,
+                                                                  filterspace_stop_function stop, void* context);
+FILTERSPACE_API filterspace_result filterspace_compare_buffers_placed(filterspace_state* state, const void* output,
+                                                                      size_t output_size, const void* answer,
+                                                                      size_t answer_size, filterspace_places* places);
+
+/* Streams: the output handed over, a chunk of any size at a time, as it arrives (from the pipe of
+ * a program the caller runs, say), against an answer that the library reads only as far as the
+ * output needs; memory is the state's, whatever the output's size. The result and places are those
+ * of filterspace_compare_fds on the same bytes. A chunk is read only during the call that hands it
+ * over: the caller may reuse its buffer at once. A chunk that another thread rewrites while it is
+ * compared gives an unspecified result, never a read outside it.
+ *
+ * One stream per state at a time, begun by one of the filterspace_stream_begin_* calls (which end any
+ * stream the state had), ended by filterspace_stream_finish or by any comparison made with the state.
+ * The begin calls return 0, or -1 with errno EINVAL for a flag they do not know. */
+#define FILTERSPACE_STREAM_PLACES 1 /* count the places as the bytes go by (a pass over each byte) */
+
+/* The answer read from its descriptor, from its offset; stop, when not null, as for
+ * filterspace_compare_fds_stoppable, asked before each read of the answer. */
+FILTERSPACE_API int filterspace_stream_begin_fd(filterspace_state* state, int answer_fd, int flags,
+                                                filterspace_stop_function stop, void* context);
+/* The answer in a buffer, read where it stands, which must stay there until the stream ends. */
+FILTERSPACE_API int filterspace_stream_begin_buffer(filterspace_state* state, const void* answer, size_t answer_size,
+                                                    int flags);
+/* The answer read by the caller's function, as read() reads: up to size bytes into `into`, the
+ * count, 0 at the end, -1 with errno set on failure. */
+typedef long (*filterspace_read_function)(void* context, void* into, size_t size);
+FILTERSPACE_API int filterspace_stream_begin_reader(filterspace_state* state, filterspace_read_function read,
+                                                    void* context, int flags);
+
+/* Hands over the next chunk of output and compares it as far as it goes: FILTERSPACE_SAME while no
+ * difference has been found so far; FILTERSPACE_DIFFER once one has; FILTERSPACE_ANSWER_UNREADABLE
+ * (errno set) when a read of the answer that this chunk needed failed; FILTERSPACE_STOPPED when the
+ * stop function ended it. Such a result is kept: later chunks are counted and never compared, so
+ * that a judge may drain its program's output at little cost. Without a stream begun:
+ * FILTERSPACE_ANSWER_UNREADABLE, errno EINVAL. */
+FILTERSPACE_API filterspace_result filterspace_stream_feed(filterspace_state* state, const void* chunk, size_t size);
+/* 1 when a difference has been found so far, else 0; -1 (errno EINVAL) without a stream. */
+FILTERSPACE_API int filterspace_stream_differs(const filterspace_state* state);
+/* Bytes handed over, all chunks together (those after a kept result included); 0 without a stream. */
+FILTERSPACE_API uint64_t filterspace_stream_fed(const filterspace_state* state);
+/* The output has ended: the result, as filterspace_compare_fds gives it (reading the answer on to
+ * its end where no difference was found), and the places, when not null, as it gives them where the
+ * stream was begun with FILTERSPACE_STREAM_PLACES, else zeros. Ends the stream. */
+FILTERSPACE_API filterspace_result filterspace_stream_finish(filterspace_state* state, filterspace_places* places);
+
 /* Whether two descriptors are one file (the same device and inode): 1 when they are, 0 when not,
  * -1 with errno set when either cannot be told. An output that is the answer is always the same:
  * a caller whose contestant may replace its output with a link to the answer checks this first,

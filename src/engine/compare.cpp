@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <optional>
 
 // The two sides are kept at a common place: as many visible bytes passed on either side, all
 // equal. From there the advance kernel passes both sides a vector at a time: equal raw bytes, or
@@ -127,16 +129,49 @@ struct SideSurvey {
     unsigned byte_order_mark = 0;
 };
 
+// Where a side's bytes come from, when it reads them itself: a descriptor, or the caller's
+// function (fd -1).
+struct Source {
+    int fd = -1;
+    const Reader* reader = nullptr;
+    bool reads() const { return fd >= 0 || reader != nullptr; }
+};
+
+// What has arrived of a source, up to engine_block_size bytes, read into `into`: 0 at its end, -1
+// with `error` set when the read failed (EINTR when stop ended it). A non-blocking descriptor with
+// nothing yet is waited for, as a blocking one is; an interrupted read is retried.
+long read_next(const Source& source, uint8_t* into, const StopCheck* stop, int& error) {
+    for (;;) {
+        if (stop != nullptr && stop->should_stop(stop->context) != 0) {
+            error = errno = EINTR;  // stopped by the caller: an interrupted read of this side
+            return -1;
+        }
+        const long got = source.reader != nullptr ? source.reader->read(source.reader->context, into, engine_block_size)
+                                                  : read_some(source.fd, into, engine_block_size);
+        if (got >= 0) return std::min(got, static_cast<long>(engine_block_size));
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && source.reader == nullptr) {
+            if (!wait_readable(source.fd) && errno != EINTR) break;
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    error = errno != 0 ? errno : EIO;
+    return -1;
+}
+
+// One side of the comparison. Its bytes are read by the side itself from its source, into its
+// block; or handed to it, a chunk at a time (take), by the comparison's caller; or are a buffer
+// in memory, all there from the start.
 struct Side {
-    int fd;                  // -1 for a buffer in memory, which is all in block from the start
-    uint8_t* block;          // where the bytes read are, from its start to end
+    Source source;
+    uint8_t* block;          // where the bytes at hand are, from its start to end
     uint8_t* visible;        // the visible bytes of the compacted comparison
     Place* place = nullptr;  // where the caller wants to know where this side stopped
     const uint8_t* pos = nullptr;
     const uint8_t* end = nullptr;
     const StopCheck* stop = nullptr;  // asked before each read and after each interruption
-    bool ended = false;               // read() met the end of the file; never read again
-    int error = 0;                    // errno of a read() that failed with something other than EINTR
+    bool ended = false;               // no bytes will follow those at hand
+    int error = 0;                    // errno of a read that failed with something other than EINTR
 
     bool failed() const { return error != 0; }
     uint64_t read_total = 0;
@@ -147,40 +182,37 @@ struct Side {
 
     size_t available() const { return static_cast<size_t>(end - pos); }
 
+    // Bytes that have arrived: they are at hand from now on.
+    void take(const uint8_t* bytes, size_t size) {
+        block = const_cast<uint8_t*>(bytes);  // never written: the engine only reads its blocks
+        pos = bytes;
+        end = bytes + size;
+        if (noted != nullptr) {
+            noted->surveyed = pos;
+            noted->filled_end = end;
+        }
+        read_total += size;
+    }
+
     // True when a byte is at pos, after reading the next block if needed.
     bool has_data() {
         if (pos != end) return true;
         if (place != nullptr && end != nullptr) tally(*place, block, static_cast<size_t>(end - block));
         if (noted != nullptr && noted->noting != nullptr && end != nullptr) before_reading(*noted->noting, *this);
-        while (!ended && !failed()) {
-            if (stop != nullptr && stop->should_stop(stop->context) != 0) {
-                error = errno = EINTR;  // stopped by the caller: an interrupted read of this side
-                break;
-            }
-            const long got = read_some(fd, block, engine_block_size);
+        if (source.reads() && !ended && !failed()) {
+            const long got = read_next(source, block, stop, error);
             if (got > 0) {
-                pos = block;
-                end = block + got;
-                if (noted != nullptr) {
-                    noted->surveyed = pos;
-                    noted->filled_end = end;
-                }
-                read_total += static_cast<uint64_t>(got);
+                take(block, static_cast<size_t>(got));
                 return true;
             }
-            if (got == 0) {
-                ended = true;
-            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // A non-blocking descriptor with nothing yet: its bytes are waited for, as a
-                // blocking one's are.
-                if (!wait_readable(fd) && errno != EINTR) error = errno;
-            } else if (errno != EINTR) {
-                error = errno;
-            }
+            if (got == 0) ended = true;
         }
         pos = end = nullptr;  // the last block is tallied
         return false;
     }
+
+    // A side whose bytes are handed to it, out of them, waiting for more.
+    bool starving() const { return pos == end && !source.reads() && !ended && !failed(); }
 
     // Fills the place where this side stopped: at pos.
     void tell_place() const {
@@ -380,27 +412,22 @@ void before_reading(Noting& noting, Side& side) {
 }
 
 // On a difference, the rest of an answer that is in memory or a regular file, for the answer's
-// notes alone: a pipe is not waited for.
+// notes alone: a pipe is not waited for, nor is the caller's reader.
 void survey_rest_of_answer(const KernelSet& kernels, Side& ans) {
-    if (ans.fd >= 0) {
+    if (ans.source.reader != nullptr) return;
+    if (ans.source.fd >= 0) {
         struct stat status {};
-        if (fstat(ans.fd, &status) != 0 || !S_ISREG(status.st_mode)) return;
+        if (fstat(ans.source.fd, &status) != 0 || !S_ISREG(status.st_mode)) return;
     }
     ans.noted->survey.token_starts = nullptr;
     for (;;) {
         survey_bytes(kernels, ans, ans.noted->filled_end, ~uint64_t{0});
         if (ans.ended || ans.failed()) return;
-        if (ans.stop != nullptr && ans.stop->should_stop(ans.stop->context) != 0) return;
-        const long got = read_some(ans.fd, ans.block, engine_block_size);
-        if (got > 0) {
-            ans.noted->surveyed = ans.block;
-            ans.noted->filled_end = ans.block + got;
-            ans.read_total += static_cast<uint64_t>(got);
-        } else if (got == 0) {
-            ans.ended = true;
-        } else if (errno != EINTR) {
-            return;
-        }
+        int error = 0;
+        const long got = read_next(ans.source, ans.block, ans.stop, error);
+        if (got < 0) return;
+        if (got == 0) ans.ended = true;
+        ans.take(ans.block, static_cast<size_t>(got));
     }
 }
 
@@ -434,7 +461,8 @@ void finish_notes(Noting& noting, Comparison result) {
     noting.notes->ans = notes_of(ans);
 }
 
-enum class Step { go_on, differ, out_unreadable, ans_unreadable };
+// wanting_output: the output's bytes at hand are passed, and more are needed to go on.
+enum class Step { go_on, differ, out_unreadable, ans_unreadable, wanting_output };
 
 Step after_failure(const Side& out, const Side& ans) {
     if (out.failed()) return Step::out_unreadable;
@@ -446,6 +474,8 @@ Step after_failure(const Side& out, const Side& ans) {
 // must match. Also decides the end: two sides without visible bytes left go on to it.
 Step resync(Side& out, Side& ans, const KernelSet& kernels) {
     const bool out_visible = out.seek_visible(kernels);
+    // Still at a common place: the output's bytes passed were invisible, the answer is untouched.
+    if (!out_visible && out.starving()) return Step::wanting_output;
     const bool ans_visible = !out.failed() && ans.seek_visible(kernels);
     if (const Step failure = after_failure(out, ans); failure != Step::go_on) return failure;
     if (!out_visible || !ans_visible) return out_visible == ans_visible ? Step::go_on : Step::differ;
@@ -507,21 +537,38 @@ Step advance(Side& out, Side& ans, const KernelSet& kernels, Mode& mode) {
     return resync(out, ans, kernels);
 }
 
-// kernels: the set to use, or null to choose it as the inputs show their size; active is left at
-// the set that made the last step.
-Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const KernelSet*& active_set) {
-    const KernelSet& scalar = all_kernel_sets().front();
+}  // namespace
+
+// The comparison's state between the chunks of output it is handed: it keeps its place in both
+// sides, never the output's bytes.
+struct ComparisonCore {
+    Side out, ans;
+    const KernelSet* kernels;           // the set to use, or null to choose it as the inputs show their size
+    Places* where;                      // where the caller wants to know where the sides stopped
+    const KernelSet* active = nullptr;  // the set that made the last step
     Mode mode = Mode::advancing;
+};
+
+namespace {
+
+// Compares as far as the output at hand allows: the result once there is one, nothing while more
+// output is wanted.
+std::optional<Comparison> compare_sides(ComparisonCore& core) {
+    Side& out = core.out;
+    Side& ans = core.ans;
+    const KernelSet& scalar = all_kernel_sets().front();
     for (;;) {
         // The player's output is always read before the standard answer.
-        const bool both_have_data = out.has_data() && ans.has_data();
-        if (kernels == nullptr && out.read_total + ans.read_total > probe_after) kernels = &best_kernel_set();
-        const KernelSet& active = kernels != nullptr ? *kernels : scalar;
-        active_set = &active;
+        const bool out_has_data = out.has_data();
+        if (!out_has_data && out.starving()) return std::nullopt;
+        const bool both_have_data = out_has_data && ans.has_data();
+        if (core.kernels == nullptr && out.read_total + ans.read_total > probe_after) core.kernels = &best_kernel_set();
+        const KernelSet& active = core.kernels != nullptr ? *core.kernels : scalar;
+        core.active = &active;
         Step step = after_failure(out, ans);
         if (step == Step::go_on) {
             if (both_have_data) {
-                step = advance(out, ans, active, mode);
+                step = advance(out, ans, active, core.mode);
             } else {
                 // A side has ended: the other must hold no more visible bytes.
                 step = resync(out, ans, active);
@@ -531,6 +578,8 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const K
         switch (step) {
             case Step::go_on:
                 break;
+            case Step::wanting_output:
+                return std::nullopt;
             case Step::differ:
                 return Comparison::differ;
             case Step::out_unreadable:
@@ -541,17 +590,27 @@ Comparison compare_sides(Side& out, Side& ans, const KernelSet* kernels, const K
     }
 }
 
-// Inlined in both its callers: a tiny comparison's cost is mostly calls.
-inline __attribute__((always_inline)) Comparison compare_telling(Side& out, Side& ans, const KernelSet* kernels,
-                                                                 Places* where) {
-    const KernelSet* active = nullptr;
-    const Comparison result = compare_sides(out, ans, kernels, active);
-    if (where != nullptr) {
-        out.tell_place();
-        ans.tell_place();
-        where->kernel_set = active->name;
+// The same, telling the places with the result. Inlined in its callers: a tiny comparison's cost
+// is mostly calls.
+inline __attribute__((always_inline)) std::optional<Comparison> run(ComparisonCore& core) {
+    const std::optional<Comparison> result = compare_sides(core);
+    if (result.has_value() && core.where != nullptr) {
+        core.out.tell_place();
+        core.ans.tell_place();
+        core.where->kernel_set = core.active->name;
     }
     return result;
+}
+
+// The pull driver: reads the output's blocks into the workspace and hands each to the core.
+Comparison run_reading_output(ComparisonCore& core, int out_fd, uint8_t* block, const StopCheck* stop) {
+    for (;;) {
+        if (const std::optional<Comparison> result = run(core)) return *result;
+        const long got = read_next(Source{out_fd}, block, stop, core.out.error);
+        if (got > 0) core.out.take(block, static_cast<size_t>(got));
+        if (got == 0) core.out.ended = true;
+        // A failed read is in the side's error, which the core tells.
+    }
 }
 
 void attach_survey(Side& side, SideSurvey& survey, Noting& noting) {
@@ -561,46 +620,59 @@ void attach_survey(Side& side, SideSurvey& survey, Noting& noting) {
     side.noted = &survey;
 }
 
-// The comparison with the notes, when asked for.
-inline __attribute__((always_inline)) Comparison compare_noting(Side& out, Side& ans, const KernelSet* kernels,
-                                                                Places* where, Notes* notes, Workspace& workspace) {
-    if (notes == nullptr) return compare_telling(out, ans, kernels, where);
+// Runs the comparison (compare: the core to a result) with the notes, when asked for.
+template <class Compare>
+inline __attribute__((always_inline)) Comparison compare_noting(ComparisonCore& core, Notes* notes,
+                                                                Workspace& workspace, Compare compare) {
+    if (notes == nullptr) return compare(core);
     *notes = Notes{};
-    Noting noting{notes, &out, &ans, kernels};
+    Noting noting{notes, &core.out, &core.ans, core.kernels};
     SideSurvey out_survey, ans_survey;
     memset(workspace.out_token_starts, 0, sizeof workspace.out_token_starts);
     memset(workspace.ans_token_starts, 0, sizeof workspace.ans_token_starts);
     out_survey.survey.token_starts = workspace.out_token_starts;
     ans_survey.survey.token_starts = workspace.ans_token_starts;
-    attach_survey(out, out_survey, noting);
-    attach_survey(ans, ans_survey, noting);
-    const Comparison result = compare_telling(out, ans, kernels, where);
+    attach_survey(core.out, out_survey, noting);
+    attach_survey(core.ans, ans_survey, noting);
+    const Comparison result = compare(core);
     // After the places: the rest of the answer is read into its block.
     finish_notes(noting, result);
-    out.noted = ans.noted = nullptr;  // the surveys end here; the sides are the caller's
+    core.out.noted = core.ans.noted = nullptr;  // the surveys end here; the sides are the caller's
     return result;
+}
+
+// A side whose bytes its caller hands over, chunk by chunk (take).
+Side handed_side(uint8_t* visible, Place* place) { return Side{Source{}, nullptr, visible, place}; }
+
+// A side read from its source, into the block.
+Side reading_side(Source source, uint8_t* block, uint8_t* visible, Place* place, const StopCheck* stop) {
+    Side side{source, block, visible, place};
+    side.stop = stop;
+    return side;
 }
 
 Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, const KernelSet* kernels, Places* where,
                                const StopCheck* stop = nullptr, Notes* notes = nullptr) {
-    Side out{out_fd, workspace.out_block, workspace.out_visible, where != nullptr ? &where->out : nullptr};
-    Side ans{ans_fd, workspace.ans_block, workspace.ans_visible, where != nullptr ? &where->ans : nullptr};
-    out.stop = ans.stop = stop;
-    return compare_noting(out, ans, kernels, where, notes, workspace);
+    ComparisonCore core{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
+                        reading_side(Source{ans_fd}, workspace.ans_block, workspace.ans_visible,
+                                     where != nullptr ? &where->ans : nullptr, stop),
+                        kernels, where};
+    return compare_noting(core, notes, workspace,
+                          [&](ComparisonCore& c) { return run_reading_output(c, out_fd, workspace.out_block, stop); });
 }
 
 // A buffer in memory as a side whose one block has been read and whose end has been met. (The
 // compacted comparison writes the visible bytes, so they are not const.)
 // NOLINTNEXTLINE(readability-non-const-parameter)
 Side memory_side(const uint8_t* bytes, size_t size, uint8_t* visible, Place* place) {
-    auto* start = const_cast<uint8_t*>(bytes);  // never written: the engine only reads its blocks
-    Side side{-1, start, visible, place};
-    side.pos = start;
-    side.end = start + size;
+    Side side{Source{}, nullptr, visible, place};
+    side.take(bytes, size);
     side.ended = true;
-    side.read_total = size;
     return side;
 }
+
+// A comparison whose output has all been handed over ends with a result.
+Comparison ended(std::optional<Comparison> result) { return result.value_or(Comparison::out_unreadable); }
 
 }  // namespace
 
@@ -619,16 +691,16 @@ Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels
 
 Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_size, const uint8_t* ans,
                            size_t ans_size, Places* where, Notes* notes) {
-    Side out_side = memory_side(out, out_size, workspace.out_visible, where != nullptr ? &where->out : nullptr);
-    Side ans_side = memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr);
-    return compare_noting(out_side, ans_side, nullptr, where, notes, workspace);
+    ComparisonCore core{memory_side(out, out_size, workspace.out_visible, where != nullptr ? &where->out : nullptr),
+                        memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr),
+                        nullptr, where};
+    return compare_noting(core, notes, workspace, [](ComparisonCore& c) { return ended(run(c)); });
 }
 
 bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck* stop) {
-    Side side{fd, workspace.out_block, workspace.out_visible};
+    Side side = reading_side(Source{fd}, workspace.out_block, workspace.out_visible, nullptr, stop);
     SideSurvey survey;
     side.noted = &survey;
-    side.stop = stop;
     const KernelSet* kernels = &all_kernel_sets().front();
     while (side.has_data()) {
         if (side.read_total > probe_after) kernels = &best_kernel_set();
@@ -642,3 +714,50 @@ bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck
 }
 
 bool survey_file(int fd, FileNotes& notes) { return survey_file(own_workspace, fd, notes); }
+
+ComparisonCore& OutputStream::core() { return *std::launder(reinterpret_cast<ComparisonCore*>(core_)); }
+
+OutputStream::OutputStream(Workspace& workspace, int ans_fd, Places* where, const StopCheck* stop,
+                           const KernelSet* kernels) {
+    static_assert(sizeof(ComparisonCore) <= sizeof core_ && alignof(ComparisonCore) <= 8);
+    new (core_) ComparisonCore{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
+                               reading_side(Source{ans_fd}, workspace.ans_block, workspace.ans_visible,
+                                            where != nullptr ? &where->ans : nullptr, stop),
+                               kernels, where};
+}
+
+OutputStream::OutputStream(Workspace& workspace, const Reader& ans, Places* where, const StopCheck* stop) {
+    new (core_) ComparisonCore{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
+                               reading_side(Source{-1, &ans}, workspace.ans_block, workspace.ans_visible,
+                                            where != nullptr ? &where->ans : nullptr, stop),
+                               nullptr, where};
+}
+
+OutputStream::OutputStream(Workspace& workspace, const uint8_t* ans, size_t ans_size, Places* where,
+                           const KernelSet* kernels) {
+    new (core_) ComparisonCore{
+        handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
+        memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr), kernels, where};
+}
+
+OutputStream::~OutputStream() { core().~ComparisonCore(); }
+
+std::optional<Comparison> OutputStream::feed(const uint8_t* chunk, size_t size) {
+    fed_ += size;
+    if (result_.has_value() || size == 0) return result_;
+    core().out.take(chunk, size);
+    result_ = run(core());
+    return result_;
+}
+
+Comparison OutputStream::finish(int out_error) {
+    if (!result_.has_value()) {
+        if (out_error != 0) {
+            core().out.error = out_error;
+        } else {
+            core().out.ended = true;
+        }
+        result_ = ended(run(core()));
+    }
+    return *result_;
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "kernels.h"
 
@@ -115,6 +116,51 @@ Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels
 // the compacted comparison, into the workspace), as if each were a file holding them.
 Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_size, const uint8_t* ans,
                            size_t ans_size, Places* where = nullptr, Notes* notes = nullptr);
+
+// A source of the answer's bytes that the caller reads: as read() does, up to size bytes into
+// `into`, 0 at the end, -1 with errno set when the read failed.
+struct Reader {
+    long (*read)(void* context, uint8_t* into, size_t size);
+    void* context;
+};
+
+struct ComparisonCore;
+
+// A comparison to which its caller hands the player's output, a chunk of any size at a time, as
+// the output arrives (read from a child process's pipe, say); the answer, a descriptor, the
+// caller's reader or a buffer, is read only as far as the output needs. It is the comparison
+// compare_visible makes, which hands it each block it reads. Between chunks it keeps its place in
+// both sides, never the output's bytes: a chunk is not read after feed returns.
+// It uses the workspace's answer block and visible bytes until it ends: one at a time each.
+class OutputStream {
+public:
+    // where, when not null, receives where each side stopped once there is a result (counting
+    // lines on the way, a pass over every byte). stop is asked before each read of the answer.
+    OutputStream(Workspace& workspace, int ans_fd, Places* where = nullptr, const StopCheck* stop = nullptr,
+                 const KernelSet* kernels = nullptr);
+    OutputStream(Workspace& workspace, const Reader& ans, Places* where = nullptr, const StopCheck* stop = nullptr);
+    OutputStream(Workspace& workspace, const uint8_t* ans, size_t ans_size, Places* where = nullptr,
+                 const KernelSet* kernels = nullptr);
+    ~OutputStream();
+    OutputStream(const OutputStream&) = delete;
+    OutputStream& operator=(const OutputStream&) = delete;
+
+    // Compares the chunk as far as it goes. The result, once there is one (the first difference,
+    // or an answer that could not be read), is kept: later chunks are only counted.
+    std::optional<Comparison> feed(const uint8_t* chunk, size_t size);
+    // The output has ended: the result. out_error, when not 0, is the errno of a read of the output
+    // that failed, which ends the comparison as an unreadable output (unless it has a result).
+    Comparison finish(int out_error = 0);
+
+    const std::optional<Comparison>& result() const { return result_; }
+    uint64_t fed() const { return fed_; }  // bytes handed over, all chunks together
+
+private:
+    ComparisonCore& core();
+    alignas(8) unsigned char core_[416];
+    std::optional<Comparison> result_;
+    uint64_t fed_ = 0;
+};
 
 // The notes on one file alone (no token starts: there is nothing to compare them with), read to
 // its end. False when a read failed (errno set) or stop ended it (EINTR); the notes then cover

@@ -2,15 +2,36 @@
 #include "filterspace/filterspace.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <new>
+#include <optional>
 
 #include "compare.h"
 
+// A stream's answer and places live beside it in the state, which it points to.
+struct StreamSetup {
+    Places where;
+    StopCheck stop{};
+    Reader reader{};
+    filterspace_read_function read = nullptr;
+    void* read_context = nullptr;
+    bool with_places = false;
+    // The stream's result once it has one, kept with its errno.
+    std::optional<filterspace_result> result;
+    int error = 0;
+};
+
 struct filterspace_state {
     Workspace workspace;
+    StreamSetup setup;
+    std::optional<OutputStream> stream;  // the stream begun on the state, if any
 };
 
 namespace {
@@ -77,10 +98,15 @@ filterspace_state* filterspace_state_new(void) {
     return memory != nullptr ? new (memory) filterspace_state : nullptr;
 }
 
-void filterspace_state_free(filterspace_state* state) { free(state); }
+void filterspace_state_free(filterspace_state* state) {
+    if (state == nullptr) return;
+    state->~filterspace_state();
+    free(state);
+}
 
 filterspace_result filterspace_compare_fds(filterspace_state* state, int output_fd, int answer_fd,
                                            filterspace_places* places) {
+    state->stream.reset();
     Places where;
     const Comparison comparison =
         compare_visible(state->workspace, output_fd, answer_fd, places != nullptr ? &where : nullptr);
@@ -97,6 +123,7 @@ filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, i
 filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int output_fd, int answer_fd,
                                                  filterspace_places* places, filterspace_notes* notes,
                                                  filterspace_stop_function stop, void* context) {
+    state->stream.reset();
     const StopCheck check{stop, context};
     Places where;
     const Comparison comparison = with_notes(notes, [&](Notes* noted) {
@@ -112,6 +139,7 @@ filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int o
 
 filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output, size_t output_size,
                                                const void* answer, size_t answer_size, filterspace_places* places) {
+    state->stream.reset();
     Places where;
     const Comparison comparison =
         compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
@@ -122,6 +150,7 @@ filterspace_result filterspace_compare_buffers(filterspace_state* state, const v
 filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, const void* output, size_t output_size,
                                                      const void* answer, size_t answer_size, filterspace_places* places,
                                                      filterspace_notes* notes) {
+    state->stream.reset();
     Places where;
     const Comparison comparison = with_notes(notes, [&](Notes* noted) {
         return compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
@@ -129,6 +158,168 @@ filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, c
                                noted);
     });
     return result_of(comparison, where, places);
+}
+
+namespace {
+
+// Zeros, but for the error of an unreadable side: the places of a result other than a difference.
+filterspace_result only_on_difference(filterspace_result result, filterspace_places* places) {
+    if (places == nullptr || result == FILTERSPACE_DIFFER) return result;
+    const int error = errno;
+    const int out_error = result == FILTERSPACE_OUTPUT_UNREADABLE ? places->output.error : 0;
+    const int ans_error = result == FILTERSPACE_ANSWER_UNREADABLE ? places->answer.error : 0;
+    *places = {};
+    places->output.error = out_error;
+    places->answer.error = ans_error;
+    errno = error;
+    return result;
+}
+
+// The descriptor's offset where it is a regular file, which can be read again from there; else -1.
+off_t offset_to_read_again(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    return lseek(fd, 0, SEEK_CUR);
+}
+
+}  // namespace
+
+filterspace_result filterspace_compare_fds_placed(filterspace_state* state, int output_fd, int answer_fd,
+                                                  filterspace_places* places, filterspace_stop_function stop,
+                                                  void* context) {
+    const off_t out_start = places != nullptr ? offset_to_read_again(output_fd) : -1;
+    const off_t ans_start = out_start >= 0 ? offset_to_read_again(answer_fd) : -1;
+    if (ans_start < 0) {  // no places wanted, or a side that cannot be read again: counted as it goes by
+        return only_on_difference(
+            filterspace_compare_fds_noted(state, output_fd, answer_fd, places, nullptr, stop, context), places);
+    }
+    const filterspace_result result =
+        filterspace_compare_fds_noted(state, output_fd, answer_fd, nullptr, nullptr, stop, context);
+    if (result == FILTERSPACE_DIFFER && lseek(output_fd, out_start, SEEK_SET) == out_start &&
+        lseek(answer_fd, ans_start, SEEK_SET) == ans_start) {
+        return only_on_difference(
+            filterspace_compare_fds_noted(state, output_fd, answer_fd, places, nullptr, stop, context), places);
+    }
+    const int error = errno;
+    *places = {};
+    if (result == FILTERSPACE_OUTPUT_UNREADABLE) places->output.error = error;
+    if (result == FILTERSPACE_ANSWER_UNREADABLE) places->answer.error = error;
+    errno = error;
+    return result;
+}
+
+filterspace_result filterspace_compare_buffers_placed(filterspace_state* state, const void* output, size_t output_size,
+                                                      const void* answer, size_t answer_size,
+                                                      filterspace_places* places) {
+    const filterspace_result result =
+        filterspace_compare_buffers(state, output, output_size, answer, answer_size, nullptr);
+    if (result != FILTERSPACE_DIFFER || places == nullptr) return only_on_difference(result, places);
+    return only_on_difference(filterspace_compare_buffers(state, output, output_size, answer, answer_size, places),
+                              places);
+}
+
+namespace {
+
+long read_by_caller(void* context, uint8_t* into, size_t size) {
+    const StreamSetup& setup = *static_cast<const StreamSetup*>(context);
+    return setup.read(setup.read_context, into, size);
+}
+
+// Ends the state's stream, if any, and makes the setup for the next one; -1 for an unknown flag.
+int new_stream_setup(filterspace_state* state, int flags) {
+    state->stream.reset();
+    if ((flags & ~FILTERSPACE_STREAM_PLACES) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    state->setup = StreamSetup{};
+    state->setup.with_places = (flags & FILTERSPACE_STREAM_PLACES) != 0;
+    return 0;
+}
+
+Places* stream_places(filterspace_state* state) { return state->setup.with_places ? &state->setup.where : nullptr; }
+
+// The stream's result once it has one: told once, when it is found, and kept with its errno.
+std::optional<filterspace_result> stream_result(filterspace_state* state) {
+    StreamSetup& setup = state->setup;
+    const std::optional<Comparison>& comparison = state->stream->result();
+    if (!comparison.has_value()) return std::nullopt;
+    if (!setup.result.has_value()) {
+        setup.error = errno;
+        // The engine ends a stopped comparison as an interrupted read, which it otherwise retries.
+        const bool stopped = *comparison == Comparison::ans_unreadable && setup.error == EINTR;
+        setup.result = stopped ? FILTERSPACE_STOPPED : result_of(*comparison, setup.where, nullptr);
+    }
+    if (*setup.result != FILTERSPACE_SAME && *setup.result != FILTERSPACE_DIFFER) errno = setup.error;
+    return setup.result;
+}
+
+}  // namespace
+
+int filterspace_stream_begin_fd(filterspace_state* state, int answer_fd, int flags, filterspace_stop_function stop,
+                                void* context) {
+    if (new_stream_setup(state, flags) != 0) return -1;
+    state->setup.stop = {stop, context};
+    state->stream.emplace(state->workspace, answer_fd, stream_places(state),
+                          stop != nullptr ? &state->setup.stop : nullptr);
+    return 0;
+}
+
+int filterspace_stream_begin_buffer(filterspace_state* state, const void* answer, size_t answer_size, int flags) {
+    if (new_stream_setup(state, flags) != 0) return -1;
+    state->stream.emplace(state->workspace, static_cast<const uint8_t*>(answer), answer_size, stream_places(state));
+    return 0;
+}
+
+int filterspace_stream_begin_reader(filterspace_state* state, filterspace_read_function read, void* context,
+                                    int flags) {
+    if (new_stream_setup(state, flags) != 0) return -1;
+    if (read == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    state->setup.read = read;
+    state->setup.read_context = context;
+    state->setup.reader = {read_by_caller, &state->setup};
+    state->stream.emplace(state->workspace, state->setup.reader, stream_places(state));
+    return 0;
+}
+
+filterspace_result filterspace_stream_feed(filterspace_state* state, const void* chunk, size_t size) {
+    if (!state->stream.has_value()) {
+        errno = EINVAL;
+        return FILTERSPACE_ANSWER_UNREADABLE;
+    }
+    (void)state->stream->feed(static_cast<const uint8_t*>(chunk), size);
+    return stream_result(state).value_or(FILTERSPACE_SAME);
+}
+
+int filterspace_stream_differs(const filterspace_state* state) {
+    if (!state->stream.has_value()) {
+        errno = EINVAL;
+        return -1;
+    }
+    return state->stream->result() == Comparison::differ ? 1 : 0;
+}
+
+uint64_t filterspace_stream_fed(const filterspace_state* state) {
+    return state->stream.has_value() ? state->stream->fed() : 0;
+}
+
+filterspace_result filterspace_stream_finish(filterspace_state* state, filterspace_places* places) {
+    if (places != nullptr) *places = {};
+    if (!state->stream.has_value()) {
+        errno = EINVAL;
+        return FILTERSPACE_ANSWER_UNREADABLE;
+    }
+    (void)state->stream->finish();
+    const filterspace_result result = *stream_result(state);
+    const int error = errno;
+    state->stream.reset();
+    if (places != nullptr && state->setup.with_places)
+        *places = {place_of(state->setup.where.out), place_of(state->setup.where.ans)};
+    errno = error;
+    return result;
 }
 
 int filterspace_same_file(int fd_a, int fd_b) {
