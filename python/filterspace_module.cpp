@@ -132,13 +132,12 @@ Result compare(const py::handle& output, const py::handle& answer, bool with_not
     filterspace_notes notes{};
     filterspace_result result;
     {
-        // Once without the places; again, with them, only where the buffers differ. With the
-        // notes, once with both: the notes cost a pass anyway.
+        // The places only on a difference, in one call; with the notes, both in one pass.
         const py::gil_scoped_release unlocked;
-        result = filterspace_compare_buffers_noted(state, out.data(), out.size(), ans.data(), ans.size(),
-                                                   with_notes ? &places : nullptr, with_notes ? &notes : nullptr);
-        if (result == FILTERSPACE_DIFFER && !with_notes)
-            result = filterspace_compare_buffers(state, out.data(), out.size(), ans.data(), ans.size(), &places);
+        result = with_notes ? filterspace_compare_buffers_noted(state, out.data(), out.size(), ans.data(), ans.size(),
+                                                                &places, &notes)
+                            : filterspace_compare_buffers_placed(state, out.data(), out.size(), ans.data(), ans.size(),
+                                                                 &places);
     }
     return result_of(result, 0, &places, py::none(), py::none(), with_notes ? &notes : nullptr);
 }
@@ -293,19 +292,13 @@ Result compare_files(const py::handle& output, const py::handle& answer, bool wi
         if (error == 0 && (error = out.start(out_start)) != 0) unplaced = &out;
         if (error == 0 && (error = ans.start(ans_start)) != 0) unplaced = &ans;
         if (error == 0) {
-            // Files that can be read again are compared once without the places, and again, from
-            // the same offsets, with them, only where they differ; pipes once, with them, and so
-            // is everything with the notes.
-            const bool again = out_start >= 0 && ans_start >= 0 && !with_notes;
-            result = filterspace_compare_fds_noted(state, out.fd(), ans.fd(), again ? nullptr : &places,
-                                                   with_notes ? &notes : nullptr, python_signal_raised, &signals);
+            // The places only on a difference, in one call (files that can be read again are read
+            // again for them, pipes counted as they go by); with the notes, both in one pass.
+            result = with_notes ? filterspace_compare_fds_noted(state, out.fd(), ans.fd(), &places, &notes,
+                                                                python_signal_raised, &signals)
+                                : filterspace_compare_fds_placed(state, out.fd(), ans.fd(), &places,
+                                                                 python_signal_raised, &signals);
             error = errno;
-            if (again && result == FILTERSPACE_DIFFER && lseek(out.fd(), out_start, SEEK_SET) == out_start &&
-                lseek(ans.fd(), ans_start, SEEK_SET) == ans_start) {
-                result = filterspace_compare_fds_stoppable(state, out.fd(), ans.fd(), &places, python_signal_raised,
-                                                           &signals);
-                error = errno;
-            }
         }
         out.put_back();
         ans.put_back();
@@ -318,6 +311,191 @@ Result compare_files(const py::handle& output, const py::handle& answer, bool wi
                               std::to_string(unplaced->position()) + ": " + strerror(error));
     return result_of(result, error, &places, out.name(), ans.name(), with_notes ? &notes : nullptr);
 }
+
+// Chunks from this size on are compared without the GIL: below it, releasing and taking it
+// back would cost more than the comparison.
+constexpr size_t unlocked_chunk = size_t{16} << 10;
+
+// A comparison to which the output is written as it arrives, against an answer given as a
+// bytes-like object, a path, a descriptor, a binary file object, or an object read through
+// readinto() (a member of a zip file, say). Each stream has a state of its own.
+class Stream {
+public:
+    explicit Stream(const py::handle& answer) : answer_name_(py::reinterpret_borrow<py::object>(answer)) {
+        state_.reset(filterspace_state_new());
+        if (state_ == nullptr) throw std::bad_alloc();
+        int begun;
+        if (PyObject_CheckBuffer(answer.ptr()) && !PyUnicode_Check(answer.ptr())) {
+            answer_view_.emplace(answer, "answer");
+            begun = filterspace_stream_begin_buffer(state_.get(), answer_view_->data(), answer_view_->size(),
+                                                    FILTERSPACE_STREAM_PLACES);
+        } else if (readable_without_descriptor(answer)) {
+            reader_ = py::reinterpret_borrow<py::object>(answer);
+            read_buffer_ = py::reinterpret_steal<py::object>(
+                PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(read_size)));
+            if (!read_buffer_) throw py::error_already_set();
+            begun = filterspace_stream_begin_reader(state_.get(), read_answer, this, FILTERSPACE_STREAM_PLACES);
+        } else {
+            answer_file_ = std::make_unique<Input>(answer, "answer");
+            int error = 0;
+            off_t offset = -1;
+            {
+                const py::gil_scoped_release unlocked;
+                error = answer_file_->open_path(signals_);
+                if (error == 0) error = answer_file_->start(offset);
+            }
+            if (signals_.raised) throw py::error_already_set();
+            if (error != 0) {
+                if (answer_file_->is_path()) raise_os_error(error, "cannot open the answer", answer_name_);
+                throw py::value_error("cannot compare the answer from its position " +
+                                      std::to_string(answer_file_->position()) + ": " + strerror(error));
+            }
+            begun = filterspace_stream_begin_fd(state_.get(), answer_file_->fd(), FILTERSPACE_STREAM_PLACES,
+                                                python_signal_raised, &signals_);
+        }
+        if (begun != 0) throw std::runtime_error("cannot begin the stream");
+    }
+    ~Stream() { release(); }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    // Compares the chunk as far as it goes; its size, as a file's write() returns.
+    size_t write(const py::handle& chunk) {
+        if (PyUnicode_Check(chunk.ptr()))
+            throw py::type_error("write() takes bytes-like chunks, not str: the output is compared as bytes");
+        const View bytes(chunk, "chunk");
+        Busy busy(*this);
+        filterspace_result result;
+        signals_ = SignalCheck{};
+        if (bytes.size() >= unlocked_chunk || answer_file_ != nullptr) {
+            const py::gil_scoped_release unlocked;
+            result = filterspace_stream_feed(state_.get(), bytes.data(), bytes.size());
+        } else {
+            result = filterspace_stream_feed(state_.get(), bytes.data(), bytes.size());
+        }
+        if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) fail(result, errno);
+        return bytes.size();
+    }
+
+    bool differs() const {
+        if (result_.has_value()) return !result_->same;
+        return state_ != nullptr && filterspace_stream_differs(state_.get()) == 1;
+    }
+    uint64_t fed() const { return state_ != nullptr ? filterspace_stream_fed(state_.get()) : fed_at_end_; }
+
+    // The output has ended: the result, as compare() gives it. Called again, the same result.
+    Result finish() {
+        if (result_.has_value()) return *result_;
+        Busy busy(*this);
+        filterspace_places places{};
+        filterspace_result result;
+        signals_ = SignalCheck{};
+        fed_at_end_ = filterspace_stream_fed(state_.get());
+        {
+            const py::gil_scoped_release unlocked;
+            result = filterspace_stream_finish(state_.get(), &places);
+        }
+        const int error = errno;
+        if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) fail(result, error);
+        result_ = result_of(result, 0, &places, py::none(), answer_name_, nullptr);
+        release();
+        return *result_;
+    }
+
+    const std::optional<Result>& result() const { return result_; }
+
+    // Ends the stream, with or without a result; the answer's file is closed, a file object's
+    // position put back.
+    void release() {
+        if (state_ != nullptr && filterspace_stream_differs(state_.get()) >= 0)  // a stream still going
+            fed_at_end_ = filterspace_stream_fed(state_.get());
+        if (answer_file_ != nullptr) answer_file_->put_back();
+        answer_file_.reset();
+        answer_view_.reset();
+        state_.reset();
+    }
+
+private:
+    static constexpr size_t read_size = size_t{256} << 10;
+
+    struct FreeState {
+        void operator()(filterspace_state* state) const { filterspace_state_free(state); }
+    };
+
+    // One call at a time: a second thread writing to the same stream is refused.
+    struct Busy {
+        explicit Busy(Stream& stream) : stream_(stream) {
+            if (stream_.state_ == nullptr) throw py::value_error("the stream is finished or closed");
+            if (stream_.busy_) throw std::runtime_error("the stream is in use by another thread");
+            stream_.busy_ = true;
+        }
+        ~Busy() { stream_.busy_ = false; }
+        Busy(const Busy&) = delete;
+        Busy& operator=(const Busy&) = delete;
+        Stream& stream_;
+    };
+
+    // An object read through readinto(): one without a descriptor, or whose fileno() refuses.
+    static bool readable_without_descriptor(const py::handle& answer) {
+        if (!py::hasattr(answer, "readinto") || PyLong_Check(answer.ptr())) return false;
+        if (!py::hasattr(answer, "fileno")) return true;
+        try {
+            (void)answer.attr("fileno")();
+            return false;
+        } catch (py::error_already_set& error) {
+            if (error.matches(PyExc_OSError) || error.matches(PyExc_AttributeError)) return true;
+            throw;
+        }
+    }
+
+    // The engine's read of the answer, through the object's readinto() into a buffer of the
+    // stream's own (which the object may keep: the engine's block is never exposed to it).
+    static long read_answer(void* context, void* into, size_t size) {
+        auto& stream = *static_cast<Stream*>(context);
+        const py::gil_scoped_acquire locked;
+        try {
+            const size_t wanted = std::min(size, read_size);
+            const py::object view =
+                py::reinterpret_steal<py::object>(PyMemoryView_FromObject(stream.read_buffer_.ptr()));
+            if (!view) throw py::error_already_set();
+            const py::object got =
+                stream.reader_.attr("readinto")(view[py::slice(0, static_cast<py::ssize_t>(wanted), 1)]);
+            if (got.is_none()) throw py::value_error("the answer's readinto() returned None (no data yet)");
+            const long count = got.cast<long>();
+            if (count < 0 || static_cast<size_t>(count) > wanted)
+                throw py::value_error("the answer's readinto() returned " + std::to_string(count));
+            memcpy(into, PyByteArray_AsString(stream.read_buffer_.ptr()), static_cast<size_t>(count));
+            return count;
+        } catch (py::error_already_set& error) {
+            stream.reader_error_ = error.value();
+        } catch (const std::exception& error) {
+            stream.reader_error_ =
+                py::reinterpret_steal<py::object>(PyObject_CallFunction(PyExc_ValueError, "s", error.what()));
+        }
+        errno = EIO;
+        return -1;
+    }
+
+    [[noreturn]] void fail(filterspace_result result, int error) {
+        if (signals_.raised) throw py::error_already_set();
+        if (reader_error_) {
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(reader_error_.ptr())), reader_error_.ptr());
+            throw py::error_already_set();
+        }
+        if (result == FILTERSPACE_STOPPED) error = EINTR;
+        raise_os_error(error, "cannot read the answer", answer_name_);
+    }
+
+    std::unique_ptr<filterspace_state, FreeState> state_;
+    py::object answer_name_;
+    std::optional<View> answer_view_;
+    std::unique_ptr<Input> answer_file_;
+    py::object reader_, read_buffer_, reader_error_;
+    SignalCheck signals_;
+    std::optional<Result> result_;
+    uint64_t fed_at_end_ = 0;
+    bool busy_ = false;
+};
 
 }  // namespace
 
@@ -373,6 +551,39 @@ PYBIND11_MODULE(_filterspace, module) {
         .def("__bool__", [](const Result& r) { return r.same; })
         .def("__repr__",
              [](const Result& r) { return std::string("Result(same=") + (r.same ? "True" : "False") + ")"; });
+
+    py::class_<Stream>(module, "Stream",
+                       "A comparison to which the output is written as it arrives (from a child process's pipe, "
+                       "say), against an answer read only as far as the output needs; memory stays the stream's "
+                       "own, about 560 KiB, whatever the output's size. The answer is a bytes-like object (the "
+                       "answer itself: bytes are never taken for a file name), a path (str or os.PathLike), an "
+                       "integer descriptor, a binary file object (read from the position its tell() reports, put "
+                       "back after), or an object with readinto() and no descriptor (a member of a zip file). "
+                       "write(chunk) takes bytes-like chunks (a str raises TypeError), so that "
+                       "shutil.copyfileobj(pipe, stream) works; once a difference is found it is kept, and later "
+                       "chunks are counted, never compared. finish() ends it and returns the Result that compare() "
+                       "gives for the same bytes. As a context manager it finishes on a normal exit (result then "
+                       "in .result) and only closes on an exception. Chunks from 16 KiB on are compared without "
+                       "the GIL. One thread at a time may use a stream.")
+        .def(py::init<const py::handle&>(), py::arg("answer"))
+        .def("write", &Stream::write, py::arg("chunk"), "Compares the next chunk of output; returns its length.")
+        .def_property_readonly("differs", &Stream::differs, "Whether a difference has been found so far.")
+        .def_property_readonly("fed", &Stream::fed, "Bytes of output written, all chunks together.")
+        .def_property_readonly("result", &Stream::result, "The Result once finished, else None.")
+        .def("finish", &Stream::finish, "The output has ended: the Result (again on a later call).")
+        .def("close", &Stream::release, "Ends the stream without a result, closing what it opened.")
+        .def("writable", [](const Stream&) { return true; })
+        .def("flush", [](const Stream&) {})
+        .def(
+            "__enter__", [](Stream& stream) -> Stream& { return stream; }, py::return_value_policy::reference)
+        .def("__exit__", [](Stream& stream, const py::handle& type, const py::handle&, const py::handle&) {
+            if (type.is_none() && !stream.result().has_value()) {
+                (void)stream.finish();
+            } else {
+                stream.release();
+            }
+            return false;
+        });
 
     module.def("compare", &compare, py::arg("output"), py::arg("answer"), py::kw_only(), py::arg("notes") = false,
                "Compares two bytes-like objects (bytes, bytearray, memoryview, ...) where they stand, without "

@@ -1,10 +1,14 @@
 import os
-from typing import Dict, Optional, Protocol, Union
+from types import TracebackType
+from typing import Dict, Optional, Protocol, Type, Union
 
 __version__: str
 
 class _HasFileno(Protocol):
     def fileno(self) -> int: ...
+
+class _ReadsInto(Protocol):
+    def readinto(self, buffer: memoryview) -> int: ...
 
 _Buffer = Union[bytes, bytearray, memoryview]
 _File = Union[str, bytes, os.PathLike[str], os.PathLike[bytes], int, _HasFileno]
@@ -81,3 +85,26 @@ def compare_files(output: _File, answer: _File, *, notes: bool = False) -> Resul
     """Compares two files, streamed: a path; a descriptor, from its offset; a binary file object,
     from its tell(), and left there. A text file raises TypeError, a file object that cannot tell
     its position ValueError; Ctrl-C in the main thread ends it with KeyboardInterrupt."""
+
+class Stream:
+    """A comparison to which the output is written as it arrives, against an answer read only as
+    far as the output needs: bytes-like (the answer itself), a path (str or os.PathLike), a
+    descriptor, a binary file object, or an object with readinto() and no descriptor."""
+    def __init__(self, answer: Union[_Buffer, str, os.PathLike[str], os.PathLike[bytes], int, _HasFileno, _ReadsInto]) -> None: ...
+    def write(self, chunk: _Buffer) -> int:
+        """Compares the next chunk of output (a str raises TypeError); returns its length."""
+    @property
+    def differs(self) -> bool: ...
+    @property
+    def fed(self) -> int: ...
+    @property
+    def result(self) -> Optional[Result]: ...
+    def finish(self) -> Result:
+        """The output has ended: the Result that compare() gives for the same bytes."""
+    def close(self) -> None: ...
+    def writable(self) -> bool: ...
+    def flush(self) -> None: ...
+    def __enter__(self) -> "Stream": ...
+    def __exit__(
+        self, kind: Optional[Type[BaseException]], value: Optional[BaseException], traceback: Optional[TracebackType]
+    ) -> bool: ...

@@ -221,6 +221,187 @@ class CompareFiles(unittest.TestCase):
         self.assertIn("output", str(raised.exception))
 
 
+def place_fields(place):
+    return None if place is None else (place.visible_byte, place.offset, place.line, place.column, place.at_end)
+
+
+def result_fields(result):
+    return result.same, place_fields(result.output), place_fields(result.answer)
+
+
+class Stream(unittest.TestCase):
+    """filterspace.Stream: the output written as it arrives gives what compare() gives."""
+
+    def setUp(self):
+        self.directory = tempfile.TemporaryDirectory()
+        self.path = pathlib.Path(self.directory.name)
+
+    def tearDown(self):
+        self.directory.cleanup()
+
+    def streamed(self, answer, output, cut):
+        with filterspace.Stream(answer) as stream:
+            for at in range(0, len(output), cut):
+                self.assertEqual(stream.write(output[at:at + cut]), len(output[at:at + cut]))
+        self.assertEqual(stream.fed, len(output))
+        return stream.result
+
+    def test_chunks_of_every_bytes_like_kind_and_answers_of_every_kind(self):
+        import array
+        import io
+        import zipfile
+        pairs = [(b"1 2 3\n", b"1 2 3"), (b"1 2\r\n4", b"12 3"), (b"12", b"1 2 3"), (b"x" * 70000 + b" 9", b"x" * 70000),
+                 (b"", b" \n"), (b"\x80 5", b"5")]
+        chunk_kinds = (bytes, bytearray, memoryview, lambda b: array.array("B", b))
+        for number, (output, answer) in enumerate(pairs):
+            want = result_fields(filterspace.compare(output, answer))
+            path = self.path / f"ans{number}"
+            path.write_bytes(b"skipped" + answer)
+            archive = io.BytesIO()
+            with zipfile.ZipFile(archive, "w") as zipped:
+                zipped.writestr("ans", answer)
+            with open(path, "rb") as from_position, zipfile.ZipFile(archive) as zipped:
+                from_position.seek(7)
+                descriptor = os.open(path, os.O_RDONLY)
+                os.lseek(descriptor, 7, os.SEEK_SET)
+                answers = {"bytes": answer, "bytearray": bytearray(answer), "file object": from_position,
+                           "descriptor": descriptor, "BytesIO": io.BytesIO(answer), "zip member": zipped.open("ans")}
+                if number == 0:
+                    plain = self.path / "plain"
+                    plain.write_bytes(answer)
+                    answers.update({"str path": str(plain), "PathLike": plain})
+                for name, held in answers.items():
+                    for kind in chunk_kinds:
+                        for cut in (1, 3, 4096):
+                            with self.subTest(pair=number, answer=name, chunk=kind, cut=cut):
+                                if name == "file object":
+                                    from_position.seek(7)
+                                if name == "descriptor":
+                                    os.lseek(descriptor, 7, os.SEEK_SET)
+                                if name in ("BytesIO", "zip member"):
+                                    held = io.BytesIO(answer) if name == "BytesIO" else zipped.open("ans")
+                                result = self.streamed(held, kind(output), cut)
+                                self.assertEqual(result_fields(result), want)
+                self.assertEqual(from_position.tell(), 7, "a file object's position is put back")
+                os.close(descriptor)
+
+    def test_a_str_is_refused_and_a_finished_stream_takes_nothing(self):
+        stream = filterspace.Stream(b"1")
+        with self.assertRaises(TypeError):
+            stream.write("1")
+        first = stream.finish()
+        self.assertFalse(first.same)
+        self.assertEqual(result_fields(stream.finish()), result_fields(first), "finished once, told again")
+        with self.assertRaises(ValueError):
+            stream.write(b"1")
+
+    def test_a_child_process_judged_as_its_output_arrives(self):
+        import shutil
+        (self.path / "ans").write_bytes(b"".join(b"%d\n" % i for i in range(200000)))
+        program = "import sys\nfor i in range(200000): sys.stdout.write('%d ' % (i if i != N else -1))"
+        for wrong_at, expected_line in ((None, None), (150000, 150001)):
+            with self.subTest(wrong_at=wrong_at):
+                child = subprocess.Popen([sys.executable, "-c", program.replace("N", str(wrong_at))],
+                                         stdout=subprocess.PIPE)
+                with filterspace.Stream(self.path / "ans") as stream:
+                    shutil.copyfileobj(child.stdout, stream)
+                child.wait()
+                child.stdout.close()
+                self.assertEqual(stream.result.same, wrong_at is None)
+                if wrong_at is not None:
+                    self.assertEqual(stream.result.answer.line, expected_line)
+                    self.assertEqual(stream.result.output.line, 1)
+
+    def test_an_unreadable_answer_raises_when_it_is_needed(self):
+        class Failing:
+            def __init__(self):
+                self.calls = 0
+
+            def readinto(self, buffer):
+                self.calls += 1
+                if self.calls > 1:
+                    raise RuntimeError("the archive is damaged")
+                buffer[:2] = b"1 "
+                return 2
+
+        stream = filterspace.Stream(Failing())
+        stream.write(b"1")
+        with self.assertRaisesRegex(RuntimeError, "damaged"):
+            stream.write(b" 2")
+        with self.assertRaisesRegex(RuntimeError, "damaged"):
+            stream.finish()
+        with self.assertRaises(OSError) as raised:
+            filterspace.Stream(self.path / "missing")
+        self.assertEqual(raised.exception.errno, errno.ENOENT)
+        directory = filterspace.Stream(os.open(self.path, os.O_RDONLY))
+        with self.assertRaises(OSError) as raised:
+            directory.write(b"1")
+        self.assertEqual(raised.exception.errno, errno.EISDIR)
+
+    def test_a_difference_is_kept_while_100_mb_are_drained(self):
+        class Counting:
+            def __init__(self, data):
+                self.data, self.at, self.calls = data, 0, 0
+
+            def readinto(self, buffer):
+                self.calls += 1
+                piece = self.data[self.at:self.at + len(buffer)]
+                buffer[:len(piece)] = piece
+                self.at += len(piece)
+                return len(piece)
+
+        answer = Counting(b"1 2 3 " * 100000)
+        stream = filterspace.Stream(answer)
+        stream.write(b"1 2 4")
+        self.assertTrue(stream.differs)
+        calls = answer.calls
+        flood = bytes(range(256)) * 4096  # 1 MiB, visible bytes among them
+        for _ in range(100):
+            stream.write(flood)
+        self.assertTrue(stream.differs)
+        self.assertEqual(answer.calls, calls, "the answer is read no further")
+        self.assertEqual(stream.fed, 5 + 100 * len(flood))
+        result = stream.finish()
+        self.assertEqual((result.output.visible_byte, result.output.column), (3, 5))
+
+    def test_the_context_manager_finishes_or_closes(self):
+        (self.path / "ans").write_bytes(b"1 2")
+        with filterspace.Stream(self.path / "ans") as stream:
+            stream.write(b"1 2")
+        self.assertTrue(stream.result.same)
+        with self.assertRaises(KeyError):
+            with filterspace.Stream(self.path / "ans") as stream:
+                stream.write(b"1")
+                raise KeyError("the judge gave up")
+        self.assertIsNone(stream.result)
+        with self.assertRaises(ValueError):
+            stream.write(b"2")
+        self.assertEqual(stream.fed, 1)
+
+    def test_large_chunks_let_other_threads_run(self):
+        chunk = bytes(256 << 20)
+        ticks = []
+        stop = threading.Event()
+
+        def tick():
+            while not stop.is_set():
+                ticks.append(time.monotonic())
+                time.sleep(0)
+
+        stream = filterspace.Stream(chunk)
+        ticker = threading.Thread(target=tick)
+        ticker.start()
+        started = time.monotonic()
+        stream.write(chunk)
+        ended = time.monotonic()
+        stop.set()
+        ticker.join()
+        third = (ended - started) / 3
+        self.assertTrue(any(started + third < t < ended - third for t in ticks),
+                        "no other thread ran during %.3f s of a chunk" % (ended - started))
+        self.assertTrue(stream.finish().same)
+
+
 class Threads(unittest.TestCase):
     def test_threads_compare_at_once(self):
         failures = []
@@ -385,6 +566,27 @@ class DmojChecker(unittest.TestCase):
         self.assertEqual(one.feedback, "your output ended after 1 visible character (line 1); more was expected")
         self.assertEqual(checker.check(b"1 2", b"\n1").feedback,
                          "your output goes on past the expected 1 visible character, at line 1, column 3")
+
+
+    def test_the_streaming_judge_drains_a_wrong_program_to_its_end(self):
+        judge = pathlib.Path(checker.__file__).with_name("streaming_judge.py")
+        with tempfile.TemporaryDirectory() as directory:
+            answer = pathlib.Path(directory) / "ans"
+            answer.write_bytes(b"1 2 3\n")
+            for printed, status, first_line in (
+                    ("print('1 2'); print(3)", 0, "accepted (6 bytes of output, exit status 0)"),
+                    # 20 MB after a wrong first token: read to the end, the program never killed.
+                    ("import sys; sys.stdout.write('1 5 ' + 'x' * (20 << 20))", 1,
+                     "wrong answer (%d bytes of output, exit status 0)" % (4 + (20 << 20)))):
+                with self.subTest(status=status):
+                    finished = subprocess.run([sys.executable, str(judge), str(answer), sys.executable, "-c", printed],
+                                              capture_output=True, text=True, timeout=60,
+                                              env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+                    self.assertEqual(finished.returncode, status, finished.stderr)
+                    self.assertEqual(finished.stdout.splitlines()[0], first_line)
+                    if status:
+                        self.assertEqual(finished.stdout.splitlines()[1],
+                                         "first difference at visible character 2: line 1, column 3 of your output")
 
 
 if __name__ == "__main__":
