@@ -5,8 +5,8 @@ Builds what it needs (a Release build in build/bench/, the commands linked again
 musl-tools is installed), generates its inputs, and prints tables: wall times as medians of
 interleaved runs, as ratios to the read floor (a program that only reads both files with the
 engine's block size) and to cat, for the checker and for every kernel set this processor runs;
-where each set's crossover to compaction lies; what the jury's notes cost; and the cost of a
-call. Exits 1 when a bound is missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a judge.
+where each set's crossover to compaction lies; what the jury's notes cost; what a stream fed the
+output in chunks costs beside the comparison of the same bytes in memory; and the cost of a call. Exits 1 when a bound is missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a judge.
 
     bench/run_benchmark.py            256 MiB per side, the figures of the README
     bench/run_benchmark.py --smoke    small inputs, one round, no bounds: checks that it runs
@@ -37,6 +37,8 @@ FLOOR_BOUND_DEFAULT = 1.25
 NARROWER_SLACK = 1.05  # the chosen set may be at most 5% slower than a narrower one
 CALL_BOUND = 1.5  # a call on tiny files over a static musl program that does nothing
 NOTES_BOUND = 1.10  # a comparison with the notes over the plain one plus one read floor
+STREAM_BOUND = 1.10  # a stream fed 64 KiB chunks over the comparison of the same buffers (C)
+PYTHON_STREAM_BOUND = 1.30  # the same from Python, over filterspace.compare on the whole bytes
 NEVER, ALWAYS = 0, 1 << 40  # crossovers: never compact, compact after every difference
 
 
@@ -199,6 +201,63 @@ def notes_table(b, report):
         cell = report.check(f"{pair}: notes / (plain + floor)", bound, NOTES_BOUND)
         print(f"| {pair}: {what} | {times['floor']:.3f} | {times['plain'] / times['floor']:.3f} | "
               f"{times['notes'] / times['floor']:.3f} | {cell} |")
+    print()
+
+
+PYTHON_STREAM_COST = """
+import statistics, sys, time, filterspace
+out, ans, rounds = open(sys.argv[1], "rb").read(), open(sys.argv[2], "rb").read(), int(sys.argv[3])
+whole, streamed, unplaced = [], [], []
+for _ in range(rounds + 1):  # the first round untimed: the processor is probed once
+    start = time.perf_counter()
+    want = filterspace.compare(out, ans)
+    whole.append(time.perf_counter() - start)
+    start = time.perf_counter()
+    view = memoryview(out)
+    with filterspace.Stream(ans) as stream:
+        for at in range(0, len(out), 65536):
+            stream.write(view[at:at + 65536])
+    streamed.append(time.perf_counter() - start)
+    assert stream.result.same == want.same
+    start = time.perf_counter()
+    with filterspace.Stream(ans, places=False) as stream:
+        for at in range(0, len(out), 65536):
+            stream.write(view[at:at + 65536])
+    unplaced.append(time.perf_counter() - start)
+print(statistics.median(whole[1:]), statistics.median(streamed[1:]), statistics.median(unplaced[1:]))
+"""
+
+
+def stream_table(b, report, build_dir):
+    """A stream fed the output in 64 KiB chunks, the answer a buffer, against the comparison of the
+    same bytes in memory: from C (the library), without and with places, and from Python."""
+    module_dir = build_dir / "python"
+    python = (module_dir / "filterspace").exists()
+    print("A stream fed the output in 64 KiB chunks against the comparison of the same two buffers (the answer a "
+          "buffer, both in memory): from C, `filterspace_stream_feed` over `filterspace_compare_buffers`, without "
+          "places and counting them (`FILTERSPACE_STREAM_PLACES`); from Python, `Stream.write` (which counts the "
+          "places, for a `Result` like compare's; the bound holds `Stream(answer, places=False)`) over "
+          "`filterspace.compare` on the whole bytes, which counts places only on a difference.")
+    print()
+    print("| pair | buffers s | stream / buffers | with places / buffers | Python: compare s | Python: stream / "
+          "compare | Python: with places / compare |")
+    print("|---|---|---|---|---|---|---|")
+    env = dict(os.environ, PYTHONPATH=str(module_dir))
+    for pair, what in PAIRS:
+        out, ans = b.data / pair, b.data / "ten"
+        c = [float(x) for x in subprocess.run([b.tools / "stream_cost", out, ans, str(b.rounds)], capture_output=True,
+                                               text=True, check=True).stdout.split()]
+        stream_cell = report.check(f"{pair}: stream / buffers", c[1] / c[0], STREAM_BOUND)
+        cells = [f"{c[0]:.3f}", stream_cell, f"{c[2] / c[0]:.3f}"]
+        if python:
+            whole, streamed, unplaced = (float(x) for x in subprocess.run(
+                [SYSTEM_PYTHON, "-c", PYTHON_STREAM_COST, out, ans, str(b.rounds)], capture_output=True, text=True,
+                check=True, env=env).stdout.split())
+            cells += [f"{whole:.3f}", report.check(f"{pair}: Python stream / compare", unplaced / whole,
+                                                   PYTHON_STREAM_BOUND), f"{streamed / whole:.3f}"]
+        else:
+            cells += ["not measured: pybind11 is not installed", "", ""]
+        print(f"| {pair}: {what} | " + " | ".join(cells) + " |")
     print()
 
 
@@ -394,6 +453,7 @@ def main():
         return 0
     cmp_over_checker = pairs_table(b, report)
     notes_table(b, report)
+    stream_table(b, report, build_dir)
     crossover_table(b)
     library_table(b, build_dir)
     figures_table(b, report, cmp_over_checker)

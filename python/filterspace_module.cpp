@@ -102,7 +102,8 @@ Result result_of(filterspace_result result, int error, const filterspace_places*
                  const py::object& answer_name, const filterspace_notes* notes) {
     if (result == FILTERSPACE_OUTPUT_UNREADABLE) raise_os_error(error, "cannot read the output", output_name);
     if (result == FILTERSPACE_ANSWER_UNREADABLE) raise_os_error(error, "cannot read the answer", answer_name);
-    if (result == FILTERSPACE_SAME || places == nullptr) return {true, std::nullopt, std::nullopt, notes_of(notes)};
+    if (result == FILTERSPACE_SAME || places == nullptr)
+        return {result == FILTERSPACE_SAME, std::nullopt, std::nullopt, notes_of(notes)};
     return {false, place_of(places->output), place_of(places->answer), notes_of(notes)};
 }
 
@@ -321,20 +322,20 @@ constexpr size_t unlocked_chunk = size_t{16} << 10;
 // readinto() (a member of a zip file, say). Each stream has a state of its own.
 class Stream {
 public:
-    explicit Stream(const py::handle& answer) : answer_name_(py::reinterpret_borrow<py::object>(answer)) {
+    Stream(const py::handle& answer, bool places) : answer_name_(py::reinterpret_borrow<py::object>(answer)) {
+        const int flags = places ? FILTERSPACE_STREAM_PLACES : 0;
         state_.reset(filterspace_state_new());
         if (state_ == nullptr) throw std::bad_alloc();
         int begun;
         if (PyObject_CheckBuffer(answer.ptr()) && !PyUnicode_Check(answer.ptr())) {
             answer_view_.emplace(answer, "answer");
-            begun = filterspace_stream_begin_buffer(state_.get(), answer_view_->data(), answer_view_->size(),
-                                                    FILTERSPACE_STREAM_PLACES);
+            begun = filterspace_stream_begin_buffer(state_.get(), answer_view_->data(), answer_view_->size(), flags);
         } else if (readable_without_descriptor(answer)) {
             reader_ = py::reinterpret_borrow<py::object>(answer);
             read_buffer_ = py::reinterpret_steal<py::object>(
                 PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(read_size)));
             if (!read_buffer_) throw py::error_already_set();
-            begun = filterspace_stream_begin_reader(state_.get(), read_answer, this, FILTERSPACE_STREAM_PLACES);
+            begun = filterspace_stream_begin_reader(state_.get(), read_answer, this, flags);
         } else {
             answer_file_ = std::make_unique<Input>(answer, "answer");
             int error = 0;
@@ -350,10 +351,11 @@ public:
                 throw py::value_error("cannot compare the answer from its position " +
                                       std::to_string(answer_file_->position()) + ": " + strerror(error));
             }
-            begun = filterspace_stream_begin_fd(state_.get(), answer_file_->fd(), FILTERSPACE_STREAM_PLACES,
-                                                python_signal_raised, &signals_);
+            begun =
+                filterspace_stream_begin_fd(state_.get(), answer_file_->fd(), flags, python_signal_raised, &signals_);
         }
         if (begun != 0) throw std::runtime_error("cannot begin the stream");
+        places_ = places;
     }
     ~Stream() { release(); }
     Stream(const Stream&) = delete;
@@ -397,7 +399,7 @@ public:
         }
         const int error = errno;
         if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) fail(result, error);
-        result_ = result_of(result, 0, &places, py::none(), answer_name_, nullptr);
+        result_ = result_of(result, 0, places_ ? &places : nullptr, py::none(), answer_name_, nullptr);
         release();
         return *result_;
     }
@@ -493,6 +495,7 @@ private:
     py::object reader_, read_buffer_, reader_error_;
     SignalCheck signals_;
     std::optional<Result> result_;
+    bool places_ = true;
     uint64_t fed_at_end_ = 0;
     bool busy_ = false;
 };
@@ -564,8 +567,10 @@ PYBIND11_MODULE(_filterspace, module) {
                        "chunks are counted, never compared. finish() ends it and returns the Result that compare() "
                        "gives for the same bytes. As a context manager it finishes on a normal exit (result then "
                        "in .result) and only closes on an exception. Chunks from 16 KiB on are compared without "
-                       "the GIL. One thread at a time may use a stream.")
-        .def(py::init<const py::handle&>(), py::arg("answer"))
+                       "the GIL. One thread at a time may use a stream. places=False leaves a difference's places "
+                       "out (Result.output and .answer None): counting lines as the chunks go by costs about as much "
+                       "as comparing them.")
+        .def(py::init<const py::handle&, bool>(), py::arg("answer"), py::kw_only(), py::arg("places") = true)
         .def("write", &Stream::write, py::arg("chunk"), "Compares the next chunk of output; returns its length.")
         .def_property_readonly("differs", &Stream::differs, "Whether a difference has been found so far.")
         .def_property_readonly("fed", &Stream::fed, "Bytes of output written, all chunks together.")

@@ -74,7 +74,8 @@ protected:
         close(out_fd);
         if (!ans_in_pieces) close(ans_fd);
         EXPECT_EQ(places_disagree(out, ans, where.out, where.ans, want == Comparison::same), nullptr)
-            << "output at " << where.out.offset << ", answer at " << where.ans.offset << ": " << places_disagree(out, ans, where.out, where.ans, want == Comparison::same);
+            << "output at " << where.out.offset << ", answer at " << where.ans.offset << ": "
+            << places_disagree(out, ans, where.out, where.ans, want == Comparison::same);
     }
 
     // The verdict must not depend on how the inputs are cut into reads.

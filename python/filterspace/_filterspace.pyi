@@ -90,7 +90,12 @@ class Stream:
     """A comparison to which the output is written as it arrives, against an answer read only as
     far as the output needs: bytes-like (the answer itself), a path (str or os.PathLike), a
     descriptor, a binary file object, or an object with readinto() and no descriptor."""
-    def __init__(self, answer: Union[_Buffer, str, os.PathLike[str], os.PathLike[bytes], int, _HasFileno, _ReadsInto]) -> None: ...
+    def __init__(
+        self,
+        answer: Union[_Buffer, str, os.PathLike[str], os.PathLike[bytes], int, _HasFileno, _ReadsInto],
+        *,
+        places: bool = True,
+    ) -> None: ...
     def write(self, chunk: _Buffer) -> int:
         """Compares the next chunk of output (a str raises TypeError); returns its length."""
     @property

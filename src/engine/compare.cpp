@@ -55,18 +55,19 @@ constexpr size_t dense_probe = 512;
 // The commands' workspace: static, so that a call allocates nothing.
 Workspace own_workspace;
 
+// From this many bytes on, the places are counted by the best kernels.
+constexpr size_t tally_in_vectors = 4096;
+
 // Counts n bytes passed into a place: lines, columns, visible bytes, and the latest bytes of the
 // current line. Only callers that ask where the sides stopped pay for it.
 void tally(Place& place, const uint8_t* p, size_t n) {
     place.offset += n;
-    // Counted without a branch, which the compiler turns into vector code; the last line's start
-    // is then found from the end.
-    uint64_t visible = 0, newlines = 0;
-    for (size_t i = 0; i < n; ++i) {
-        visible += is_visible(p[i]) ? 1 : 0;
-        newlines += p[i] == '\n' ? 1 : 0;
-    }
-    place.visible += visible;
+    // Counted by the fastest kernels where there are many bytes (a block: probing the processor
+    // once is nothing beside it); the last line's start is then found from the end.
+    const KernelSet& kernels = n >= tally_in_vectors ? best_kernel_set() : all_kernel_sets().front();
+    const LineCount counted = kernels.count_lines(p, n);
+    const uint64_t newlines = counted.newlines;
+    place.visible += counted.visible;
     place.line += newlines;
     // Found from the end, bounded by n: a buffer that a racing caller rewrites may no longer hold
     // the newline counted above.
@@ -547,6 +548,7 @@ struct ComparisonCore {
     Places* where;                      // where the caller wants to know where the sides stopped
     const KernelSet* active = nullptr;  // the set that made the last step
     Mode mode = Mode::advancing;
+    bool place_same = true;  // also tell the places (the ends) when the sides are the same
 };
 
 namespace {
@@ -594,7 +596,7 @@ std::optional<Comparison> compare_sides(ComparisonCore& core) {
 // is mostly calls.
 inline __attribute__((always_inline)) std::optional<Comparison> run(ComparisonCore& core) {
     const std::optional<Comparison> result = compare_sides(core);
-    if (result.has_value() && core.where != nullptr) {
+    if (result.has_value() && core.where != nullptr && (core.place_same || *result != Comparison::same)) {
         core.out.tell_place();
         core.ans.tell_place();
         core.where->kernel_set = core.active->name;
@@ -724,6 +726,9 @@ OutputStream::OutputStream(Workspace& workspace, int ans_fd, Places* where, cons
                                reading_side(Source{ans_fd}, workspace.ans_block, workspace.ans_visible,
                                             where != nullptr ? &where->ans : nullptr, stop),
                                kernels, where};
+    // A stream tells the places of a difference: the ends of sides that are the same would cost a
+    // pass over a buffered answer that nobody reads.
+    core().place_same = false;
 }
 
 OutputStream::OutputStream(Workspace& workspace, const Reader& ans, Places* where, const StopCheck* stop) {
@@ -731,6 +736,9 @@ OutputStream::OutputStream(Workspace& workspace, const Reader& ans, Places* wher
                                reading_side(Source{-1, &ans}, workspace.ans_block, workspace.ans_visible,
                                             where != nullptr ? &where->ans : nullptr, stop),
                                nullptr, where};
+    // A stream tells the places of a difference: the ends of sides that are the same would cost a
+    // pass over a buffered answer that nobody reads.
+    core().place_same = false;
 }
 
 OutputStream::OutputStream(Workspace& workspace, const uint8_t* ans, size_t ans_size, Places* where,
@@ -738,6 +746,9 @@ OutputStream::OutputStream(Workspace& workspace, const uint8_t* ans, size_t ans_
     new (core_) ComparisonCore{
         handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
         memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr), kernels, where};
+    // A stream tells the places of a difference: the ends of sides that are the same would cost a
+    // pass over a buffered answer that nobody reads.
+    core().place_same = false;
 }
 
 OutputStream::~OutputStream() { core().~ComparisonCore(); }

@@ -16,6 +16,13 @@ struct Advanced {
     bool operator==(const Advanced& other) const { return a == other.a && b == other.b && resyncs == other.resyncs; }
 };
 
+// The bytes of a span that place a byte in its file: visible ones, and newlines.
+struct LineCount {
+    uint64_t visible;
+    uint64_t newlines;
+    bool operator==(const LineCount& other) const { return visible == other.visible && newlines == other.newlines; }
+};
+
 struct Compacted {
     size_t consumed;  // input bytes used
     size_t written;   // visible bytes written
@@ -95,6 +102,8 @@ struct KernelSet {
     // Surveys p[0, n) into s, stopping just after the visible_limit-th visible byte (or at n);
     // returns the bytes surveyed.
     size_t (*survey)(Survey& s, const uint8_t* p, size_t n, uint64_t visible_limit);
+    // The visible bytes and the newlines of p[0, n).
+    LineCount (*count_lines)(const uint8_t* p, size_t n);
 
     // Where differences in invisible bytes come closer than this many bytes apart on average,
     // compacting both sides to their visible bytes beats resyncing after each: a property of the
@@ -107,7 +116,7 @@ struct KernelSet {
 #define KERNEL_SET_ENTRY(set, supported, dense_gap)                                                               \
     KernelSet {                                                                                                   \
 #set, supported, kernels::set::advance_common, kernels::set::find_visible, kernels::set::compact_visible, \
-            kernels::set::first_mismatch, kernels::set::survey, dense_gap                                         \
+            kernels::set::first_mismatch, kernels::set::survey, kernels::set::count_lines, dense_gap              \
     }
 
 // A run of kernel sets, never empty (what std::span would be, in C++17).

@@ -6,3 +6,4 @@ size_t find_visible(const uint8_t* p, size_t n);
 Compacted compact_visible(uint8_t* dst, const uint8_t* src, size_t n, size_t limit);
 size_t first_mismatch(const uint8_t* a, const uint8_t* b, size_t n);
 size_t survey(Survey& s, const uint8_t* p, size_t n, uint64_t visible_limit);
+LineCount count_lines(const uint8_t* p, size_t n);

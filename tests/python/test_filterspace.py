@@ -291,6 +291,10 @@ class Stream(unittest.TestCase):
             stream.write("1")
         first = stream.finish()
         self.assertFalse(first.same)
+        self.assertEqual(first.output.visible_byte, 1)
+        unplaced = filterspace.Stream(b"1", places=False)
+        unplaced.write(b"2")
+        self.assertEqual(result_fields(unplaced.finish()), (False, None, None))
         self.assertEqual(result_fields(stream.finish()), result_fields(first), "finished once, told again")
         with self.assertRaises(ValueError):
             stream.write(b"1")
