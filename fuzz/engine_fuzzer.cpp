@@ -109,6 +109,7 @@ void check_kernels(const KernelSet& kernels, const std::string& out, const std::
     require(kernels.find_visible(a, out.size()) == kernels::scalar::find_visible(a, out.size()));
     require(kernels.advance_common(a, out.size(), b, ans.size()) ==
             kernels::scalar::advance_common(a, out.size(), b, ans.size()));
+    require(kernels.count_lines(a, out.size()) == kernels::scalar::count_lines(a, out.size()));
     const size_t common = std::min(out.size(), ans.size());
     require(kernels.first_mismatch(a, b, common) == kernels::scalar::first_mismatch(a, b, common));
     std::vector<uint8_t> want(out.size() + compact_slack), got(out.size() + compact_slack);

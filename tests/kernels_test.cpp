@@ -263,6 +263,24 @@ TEST_P(Kernel, SurveyAgreesWithTheScalarSurvey) {
     }
 }
 
+// The bytes that place a byte in its file (visible ones, newlines), counted by the set as they are
+// by hand, with the edge bytes of both at every position of short spans and in long ones.
+TEST_P(Kernel, CountLinesAsCountedByHand) {
+    std::mt19937 rng(29);
+    GuardedBytes guarded(4096);
+    const uint8_t edges[] = {0x09, 0x0A, 0x0B, 0x20, 0x21, 0x7E, 0x7F, 0x80, 0xFF, '5'};
+    for (int round = 0; round < 600; ++round) {
+        std::vector<uint8_t> bytes(round < 300 ? static_cast<size_t>(round) : rng() % 4096);
+        for (auto& b : bytes) b = edges[rng() % sizeof edges];
+        const uint8_t* p = guarded.place(bytes);
+        const LineCount want{static_cast<uint64_t>(std::count_if(bytes.begin(), bytes.end(), is_visible)),
+                             static_cast<uint64_t>(std::count(bytes.begin(), bytes.end(), '\n'))};
+        const LineCount got = kernels().count_lines(p, bytes.size());
+        ASSERT_EQ(got.visible, want.visible) << "size " << bytes.size();
+        ASSERT_EQ(got.newlines, want.newlines) << "size " << bytes.size();
+    }
+}
+
 TEST_P(Kernel, RandomInputs) {
     std::mt19937 rng(6);
     GuardedBytes guarded_a(8192), guarded_b(8192);

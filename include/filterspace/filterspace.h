@@ -189,8 +189,9 @@ FILTERSPACE_API int filterspace_stream_differs(const filterspace_state* state);
 /* Bytes handed over, all chunks together (those after a kept result included); 0 without a stream. */
 FILTERSPACE_API uint64_t filterspace_stream_fed(const filterspace_state* state);
 /* The output has ended: the result, as filterspace_compare_fds gives it (reading the answer on to
- * its end where no difference was found), and the places, when not null, as it gives them where the
- * stream was begun with FILTERSPACE_STREAM_PLACES, else zeros. Ends the stream. */
+ * its end where no difference was found), and the places, when not null: on FILTERSPACE_DIFFER, as
+ * it gives them, where the stream was begun with FILTERSPACE_STREAM_PLACES; otherwise zeros, but for
+ * an unreadable answer's error. Ends the stream. */
 FILTERSPACE_API filterspace_result filterspace_stream_finish(filterspace_state* state, filterspace_places* places);
 
 /* Whether two descriptors are one file (the same device and inode): 1 when they are, 0 when not,

@@ -55,16 +55,14 @@ constexpr size_t dense_probe = 512;
 // The commands' workspace: static, so that a call allocates nothing.
 Workspace own_workspace;
 
-// From this many bytes on, the places are counted by the best kernels.
-constexpr size_t tally_in_vectors = 4096;
-
 // Counts n bytes passed into a place: lines, columns, visible bytes, and the latest bytes of the
 // current line. Only callers that ask where the sides stopped pay for it.
 void tally(Place& place, const uint8_t* p, size_t n) {
     place.offset += n;
-    // Counted by the fastest kernels where there are many bytes (a block: probing the processor
-    // once is nothing beside it); the last line's start is then found from the end.
-    const KernelSet& kernels = n >= tally_in_vectors ? best_kernel_set() : all_kernel_sets().front();
+    // Counted by the fastest kernels where the bytes are as many as the comparison probes the
+    // processor for (then the probe is nothing beside them); the last line's start is then found
+    // from the end.
+    const KernelSet& kernels = n > probe_after ? best_kernel_set() : all_kernel_sets().front();
     const LineCount counted = kernels.count_lines(p, n);
     const uint64_t newlines = counted.newlines;
     place.visible += counted.visible;
@@ -761,13 +759,9 @@ std::optional<Comparison> OutputStream::feed(const uint8_t* chunk, size_t size) 
     return result_;
 }
 
-Comparison OutputStream::finish(int out_error) {
+Comparison OutputStream::finish() {
     if (!result_.has_value()) {
-        if (out_error != 0) {
-            core().out.error = out_error;
-        } else {
-            core().out.ended = true;
-        }
+        core().out.ended = true;
         result_ = ended(run(core()));
     }
     return *result_;

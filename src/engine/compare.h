@@ -134,8 +134,9 @@ struct ComparisonCore;
 // It uses the workspace's answer block and visible bytes until it ends: one at a time each.
 class OutputStream {
 public:
-    // where, when not null, receives where each side stopped once there is a result (counting
-    // lines on the way, a pass over every byte). stop is asked before each read of the answer.
+    // where, when not null, receives where each side stopped on a difference or an unreadable
+    // answer (counting lines on the way, a pass over every byte); nothing when the sides are the
+    // same. stop is asked before each read of the answer. The reader must outlive the stream.
     OutputStream(Workspace& workspace, int ans_fd, Places* where = nullptr, const StopCheck* stop = nullptr,
                  const KernelSet* kernels = nullptr);
     OutputStream(Workspace& workspace, const Reader& ans, Places* where = nullptr, const StopCheck* stop = nullptr);
@@ -148,16 +149,15 @@ public:
     // Compares the chunk as far as it goes. The result, once there is one (the first difference,
     // or an answer that could not be read), is kept: later chunks are only counted.
     std::optional<Comparison> feed(const uint8_t* chunk, size_t size);
-    // The output has ended: the result. out_error, when not 0, is the errno of a read of the output
-    // that failed, which ends the comparison as an unreadable output (unless it has a result).
-    Comparison finish(int out_error = 0);
+    // The output has ended: the result, the answer read on as far as it takes.
+    Comparison finish();
 
     const std::optional<Comparison>& result() const { return result_; }
     uint64_t fed() const { return fed_; }  // bytes handed over, all chunks together
 
 private:
     ComparisonCore& core();
-    alignas(8) unsigned char core_[416];
+    alignas(8) unsigned char core_[416];  // the core, defined with the engine (which checks the room)
     std::optional<Comparison> result_;
     uint64_t fed_ = 0;
 };

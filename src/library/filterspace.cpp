@@ -316,8 +316,10 @@ filterspace_result filterspace_stream_finish(filterspace_state* state, filterspa
     const filterspace_result result = *stream_result(state);
     const int error = errno;
     state->stream.reset();
-    if (places != nullptr && state->setup.with_places)
+    if (places != nullptr && result == FILTERSPACE_DIFFER && state->setup.with_places)
         *places = {place_of(state->setup.where.out), place_of(state->setup.where.ans)};
+    // A stream reads the answer only: a failed or stopped read is the answer's.
+    if (places != nullptr && result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) places->answer.error = error;
     errno = error;
     return result;
 }
