@@ -593,7 +593,8 @@ TEST(Library, PlacesInOneCall) {
     State s;
     std::mt19937 rng(31);
     for (int round = 0; round < 24; ++round) {
-        const auto [out, ans] = random_pair(rng, 1 + rng() % (round % 3 ? 2000 : 900000));
+        const auto pair = random_pair(rng, 1 + rng() % (round % 3 ? 2000 : 900000));
+        const std::string &out = pair.first, &ans = pair.second;  // a lambda below takes out
         SCOPED_TRACE(round);
         const size_t skip = rng() % 3;  // from an offset other than 0, as a caller may
         filterspace_places want = {}, placed = {}, by_buffers = {};

@@ -644,7 +644,8 @@ inline __attribute__((always_inline)) Comparison compare_noting(ComparisonCore& 
 // A side whose bytes its caller hands over, chunk by chunk (take).
 Side handed_side(uint8_t* visible, Place* place) { return Side{Source{}, nullptr, visible, place}; }
 
-// A side read from its source, into the block.
+// A side read from its source, into the block. (Both are written, through the side.)
+// NOLINTNEXTLINE(readability-non-const-parameter)
 Side reading_side(Source source, uint8_t* block, uint8_t* visible, Place* place, const StopCheck* stop) {
     Side side{source, block, visible, place};
     side.stop = stop;
