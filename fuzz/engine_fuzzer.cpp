@@ -2,8 +2,7 @@
 // visible-byte rule, the statement of the jury's notes and the scalar kernels, on arbitrary pairs
 // of inputs.
 //
-// Input: two bytes that split the rest into the player's output and the answer, one byte that
-// seeds the sizes of the pieces a pipe delivers them in, then the two texts.
+// Input: as fuzz_pair.h reads it, its seed for the sizes of the pieces a pipe delivers.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "compare.h"
+#include "fuzz_pair.h"
 #include "kernel_sets.h"
 #include "kernels_scalar.h"
 #include "rule_oracle.h"
@@ -145,11 +145,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 3) return 0;
-    const std::string body(reinterpret_cast<const char*>(data) + 3, size - 3);
-    const size_t split = (data[0] | size_t{data[1]} << 8) % (body.size() + 1);
-    const std::string out = body.substr(0, split);
-    const std::string ans = body.substr(split);
+    FuzzPair pair;
+    if (!fuzz_pair_of(data, size, pair)) return 0;
+    const std::string &out = pair.out, &ans = pair.ans;
     const Comparison want = same_by_rule(out, ans) ? Comparison::same : Comparison::differ;
 
     for (const KernelSet& kernels : tested_kernel_sets()) {
@@ -168,10 +166,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(notes_disagree(out, ans, same ? out.size() : where.out.offset, ans.size(), notes) == nullptr);
         close(out_fd);
         close(ans_fd);
-        require(compare_piecewise(out, ans, data[2], kernels, nullptr, nullptr) == want);
+        require(compare_piecewise(out, ans, pair.seed, kernels, nullptr, nullptr) == want);
         // From pipes, the answer too is noted up to its place only.
         Places piped;
-        require(compare_piecewise(out, ans, data[2] + 1, kernels, &piped, &notes) == want);
+        require(compare_piecewise(out, ans, pair.seed + 1, kernels, &piped, &notes) == want);
         require(notes_disagree(out, ans, same ? out.size() : piped.out.offset, same ? ans.size() : piped.ans.offset,
                                notes) == nullptr);
     }

@@ -1,8 +1,7 @@
 // libFuzzer target: the comparison handed its output in random chunks, for every kernel set this
 // processor runs, against the comparison of the whole output and the visible-byte rule.
 //
-// Input: two bytes that split the rest into the player's output and the answer, one byte that
-// seeds the chunks' sizes, then the two texts.
+// Input: as fuzz_pair.h reads it, its seed for the chunks' sizes.
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "compare.h"
+#include "fuzz_pair.h"
 #include "kernel_sets.h"
 #include "rule_oracle.h"
 
@@ -54,11 +54,9 @@ Workspace& workspace() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 3) return 0;
-    const std::string body(reinterpret_cast<const char*>(data) + 3, size - 3);
-    const size_t split = (data[0] | size_t{data[1]} << 8) % (body.size() + 1);
-    const std::string out = body.substr(0, split);
-    const std::string ans = body.substr(split);
+    FuzzPair pair;
+    if (!fuzz_pair_of(data, size, pair)) return 0;
+    const std::string &out = pair.out, &ans = pair.ans;
     const Comparison want = same_by_rule(out, ans) ? Comparison::same : Comparison::differ;
     const auto* ans_bytes = reinterpret_cast<const uint8_t*>(ans.data());
 
@@ -79,9 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } else {
                 stream.emplace(workspace(), ans_bytes, ans.size(), &where, &kernels);
             }
-            require(streamed(*stream, out, data[2] + (answer_in_file ? 1u : 0u)) == want);
+            require(streamed(*stream, out, pair.seed + (answer_in_file ? 1u : 0u)) == want);
+            if (want == Comparison::same) continue;  // a stream tells the places of a difference only
             require(same_place(where.out, whole.out) && same_place(where.ans, whole.ans));
-            require(places_disagree(out, ans, where.out, where.ans, want == Comparison::same) == nullptr);
+            require(places_disagree(out, ans, where.out, where.ans, false) == nullptr);
         }
         close(ans_fd);
     }

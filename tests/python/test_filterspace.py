@@ -221,6 +221,29 @@ class CompareFiles(unittest.TestCase):
         self.assertIn("output", str(raised.exception))
 
 
+def expect_other_threads_run(test, action, what):
+    """Runs action while another thread ticks: some tick must fall in its middle third. Its result."""
+    ticks = []
+    stop = threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            ticks.append(time.monotonic())
+            time.sleep(0)
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    started = time.monotonic()
+    result = action()
+    ended = time.monotonic()
+    stop.set()
+    ticker.join()
+    third = (ended - started) / 3
+    test.assertTrue(any(started + third < t < ended - third for t in ticks),
+                    "no other thread ran during %.3f s of %s" % (ended - started, what))
+    return result
+
+
 def place_fields(place):
     return None if place is None else (place.visible_byte, place.offset, place.line, place.column, place.at_end)
 
@@ -384,25 +407,8 @@ class Stream(unittest.TestCase):
 
     def test_large_chunks_let_other_threads_run(self):
         chunk = bytes(256 << 20)
-        ticks = []
-        stop = threading.Event()
-
-        def tick():
-            while not stop.is_set():
-                ticks.append(time.monotonic())
-                time.sleep(0)
-
         stream = filterspace.Stream(chunk)
-        ticker = threading.Thread(target=tick)
-        ticker.start()
-        started = time.monotonic()
-        stream.write(chunk)
-        ended = time.monotonic()
-        stop.set()
-        ticker.join()
-        third = (ended - started) / 3
-        self.assertTrue(any(started + third < t < ended - third for t in ticks),
-                        "no other thread ran during %.3f s of a chunk" % (ended - started))
+        expect_other_threads_run(self, lambda: stream.write(chunk), "a chunk")
         self.assertTrue(stream.finish().same)
 
 
@@ -491,24 +497,7 @@ class Races(unittest.TestCase):
         size = 300 << 20
         out = bytes(size)
         ans = bytearray(size)
-        ticks = []
-        stop = threading.Event()
-
-        def tick():
-            while not stop.is_set():
-                ticks.append(time.monotonic())
-                time.sleep(0)
-
-        ticker = threading.Thread(target=tick)
-        ticker.start()
-        started = time.monotonic()
-        self.assertTrue(filterspace.compare(out, ans))
-        ended = time.monotonic()
-        stop.set()
-        ticker.join()
-        third = (ended - started) / 3
-        self.assertTrue(any(started + third < t < ended - third for t in ticks),
-                        "no other thread ran during %.3f s of comparison" % (ended - started))
+        self.assertTrue(expect_other_threads_run(self, lambda: filterspace.compare(out, ans), "comparison"))
         ans.extend(b"x")  # the buffer was released: resizing it raises no BufferError
         self.assertFalse(filterspace.compare(out, ans))
 
