@@ -406,6 +406,12 @@ public:
 
     const std::optional<Result>& result() const { return result_; }
 
+    // Ends the stream without a result, unless another thread is writing to it.
+    void close() {
+        if (busy_) throw std::runtime_error("the stream is in use by another thread");
+        release();
+    }
+
     // Ends the stream, with or without a result; the answer's file is closed, a file object's
     // position put back.
     void release() {
@@ -576,7 +582,7 @@ PYBIND11_MODULE(_filterspace, module) {
         .def_property_readonly("fed", &Stream::fed, "Bytes of output written, all chunks together.")
         .def_property_readonly("result", &Stream::result, "The Result once finished, else None.")
         .def("finish", &Stream::finish, "The output has ended: the Result (again on a later call).")
-        .def("close", &Stream::release, "Ends the stream without a result, closing what it opened.")
+        .def("close", &Stream::close, "Ends the stream without a result, closing what it opened.")
         .def("writable", [](const Stream&) { return true; })
         .def("flush", [](const Stream&) {})
         .def(
@@ -585,7 +591,7 @@ PYBIND11_MODULE(_filterspace, module) {
             if (type.is_none() && !stream.result().has_value()) {
                 (void)stream.finish();
             } else {
-                stream.release();
+                stream.close();
             }
             return false;
         });

@@ -405,6 +405,32 @@ class Stream(unittest.TestCase):
             stream.write(b"2")
         self.assertEqual(stream.fed, 1)
 
+    def test_one_thread_at_a_time(self):
+        entered, release = threading.Event(), threading.Event()
+
+        class Waiting:
+            given = False
+
+            def readinto(self, buffer):
+                entered.set()
+                release.wait(10)
+                if self.given:
+                    return 0
+                self.given = True
+                buffer[:1] = b"1"
+                return 1
+
+        stream = filterspace.Stream(Waiting())
+        writer = threading.Thread(target=stream.write, args=(b"1",))
+        writer.start()
+        self.assertTrue(entered.wait(10))
+        for call in (lambda: stream.write(b"2"), stream.close, stream.finish):
+            with self.assertRaisesRegex(RuntimeError, "in use by another thread"):
+                call()
+        release.set()
+        writer.join()
+        self.assertTrue(stream.finish().same)
+
     def test_large_chunks_let_other_threads_run(self):
         chunk = bytes(256 << 20)
         stream = filterspace.Stream(chunk)
