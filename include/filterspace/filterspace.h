@@ -155,9 +155,9 @@ FILTERSPACE_API filterspace_result filterspace_compare_buffers_placed(filterspac
 /* Streams: the output handed over, a chunk of any size at a time, as it arrives (from the pipe of
  * a program the caller runs, say), against an answer that the library reads only as far as the
  * output needs; memory is the state's, whatever the output's size. The result, and the places of a
- * difference, are those of filterspace_compare_fds on the same bytes. A chunk is read only during the call that hands
- * it over: the caller may reuse its buffer at once. A chunk that another thread rewrites while it is compared gives an
- * unspecified result, never a read outside it.
+ * difference, are those of filterspace_compare_fds on the same bytes. A chunk is read only during
+ * the call that hands it over: the caller may reuse its buffer at once. A chunk that another
+ * thread rewrites while it is compared gives an unspecified result, never a read outside it.
  *
  * One stream per state at a time, begun by one of the filterspace_stream_begin_* calls (which end any
  * stream the state had), ended by filterspace_stream_finish or by any comparison made with the state.
