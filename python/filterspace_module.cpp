@@ -375,6 +375,7 @@ public:
         } else {
             result = filterspace_stream_feed(state_.get(), bytes.data(), bytes.size());
         }
+        fed_ += bytes.size();
         if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) fail(result, errno);
         return bytes.size();
     }
@@ -383,7 +384,7 @@ public:
         if (result_.has_value()) return !result_->same;
         return state_ != nullptr && filterspace_stream_differs(state_.get()) == 1;
     }
-    uint64_t fed() const { return state_ != nullptr ? filterspace_stream_fed(state_.get()) : fed_at_end_; }
+    uint64_t fed() const { return fed_; }
 
     // The output has ended: the result, as compare() gives it. Called again, the same result.
     Result finish() {
@@ -392,7 +393,6 @@ public:
         filterspace_places places{};
         filterspace_result result;
         signals_ = SignalCheck{};
-        fed_at_end_ = filterspace_stream_fed(state_.get());
         {
             const py::gil_scoped_release unlocked;
             result = filterspace_stream_finish(state_.get(), &places);
@@ -415,8 +415,6 @@ public:
     // Ends the stream, with or without a result; the answer's file is closed, a file object's
     // position put back.
     void release() {
-        if (state_ != nullptr && filterspace_stream_differs(state_.get()) >= 0)  // a stream still going
-            fed_at_end_ = filterspace_stream_fed(state_.get());
         if (answer_file_ != nullptr) answer_file_->put_back();
         answer_file_.reset();
         answer_view_.reset();
@@ -502,7 +500,7 @@ private:
     SignalCheck signals_;
     std::optional<Result> result_;
     bool places_ = true;
-    uint64_t fed_at_end_ = 0;
+    uint64_t fed_ = 0;  // bytes written, all chunks together
     bool busy_ = false;
 };
 

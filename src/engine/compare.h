@@ -120,7 +120,7 @@ Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_
 // A source of the answer's bytes that the caller reads: as read() does, up to size bytes into
 // `into`, 0 at the end, -1 with errno set when the read failed.
 struct Reader {
-    long (*read)(void* context, uint8_t* into, size_t size);
+    long (*read)(void* context, void* into, size_t size);
     void* context;
 };
 

@@ -20,8 +20,6 @@ struct StreamSetup {
     Places where;
     StopCheck stop{};
     Reader reader{};
-    filterspace_read_function read = nullptr;
-    void* read_context = nullptr;
     bool with_places = false;
     // The stream's result once it has one, kept with its errno.
     std::optional<filterspace_result> result;
@@ -220,11 +218,6 @@ filterspace_result filterspace_compare_buffers_placed(filterspace_state* state, 
 
 namespace {
 
-long read_by_caller(void* context, uint8_t* into, size_t size) {
-    const StreamSetup& setup = *static_cast<const StreamSetup*>(context);
-    return setup.read(setup.read_context, into, size);
-}
-
 // Ends the state's stream, if any, and makes the setup for the next one; -1 for an unknown flag.
 int new_stream_setup(filterspace_state* state, int flags) {
     state->stream.reset();
@@ -278,9 +271,7 @@ int filterspace_stream_begin_reader(filterspace_state* state, filterspace_read_f
         errno = EINVAL;
         return -1;
     }
-    state->setup.read = read;
-    state->setup.read_context = context;
-    state->setup.reader = {read_by_caller, &state->setup};
+    state->setup.reader = {read, context};
     state->stream.emplace(state->workspace, state->setup.reader, stream_places(state));
     return 0;
 }
