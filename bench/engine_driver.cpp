@@ -9,6 +9,8 @@
 //   engine_driver --time N KERNELS OUT ANS  compares N times in this process, the files read anew
 //                                         each time, and prints the fastest time in seconds: no
 //                                         process start in the figure, and less of the machine's noise
+// Comparisons read ahead as the checker does, unless the arguments start with
+// --read-ahead never|always (always: whatever the files' sizes and the CPUs).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,6 +22,15 @@
 #include "compare.h"
 
 int main(int argc, char** argv) {
+    ReadAhead read_ahead = ReadAhead::when_worth_it;
+    if (argc > 2 && strcmp(argv[1], "--read-ahead") == 0) {
+        read_ahead = strcmp(argv[2], "never") == 0    ? ReadAhead::never
+                     : strcmp(argv[2], "always") == 0 ? ReadAhead::always
+                                                      : ReadAhead::when_worth_it;
+        argc -= 2;
+        argv += 2;
+        argv[0] = argv[-2];
+    }
     if (argc == 2 && strcmp(argv[1], "--best") == 0) {
         puts(best_kernel_set().name);
         return 0;
@@ -40,7 +51,7 @@ int main(int argc, char** argv) {
                 lseek(out, 0, SEEK_SET);
                 lseek(ans, 0, SEEK_SET);
                 const auto start = std::chrono::steady_clock::now();
-                (void)compare_visible_with(out, ans, kernels);
+                (void)compare_visible_with(out, ans, kernels, nullptr, nullptr, read_ahead);
                 const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
                 if (took.count() < fastest) fastest = took.count();
             }
@@ -65,7 +76,7 @@ int main(int argc, char** argv) {
         const int out = open(argv[2], O_RDONLY);
         const int ans = open(argv[3], O_RDONLY);
         if (out < 0 || ans < 0) return 2;
-        switch (compare_visible_with(out, ans, kernels)) {
+        switch (compare_visible_with(out, ans, kernels, nullptr, nullptr, read_ahead)) {
             case Comparison::same:
                 return 1;
             case Comparison::differ:

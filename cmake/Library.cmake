@@ -33,6 +33,9 @@ foreach(library filterspace filterspace_static)
   target_include_directories(${library} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
                                                $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 endforeach()
+# It reads large files ahead on threads of its own.
+target_link_libraries(filterspace PRIVATE Threads::Threads)
+target_link_libraries(filterspace_static PUBLIC Threads::Threads)
 add_library(filterspace::filterspace ALIAS filterspace)
 add_library(filterspace::filterspace_static ALIAS filterspace_static)
 
@@ -49,6 +52,7 @@ set(filterspace_cmake_dir ${filterspace_libdir}/cmake/filterspace)
 install(EXPORT filterspace_targets NAMESPACE filterspace:: DESTINATION ${filterspace_cmake_dir}
         COMPONENT development EXCLUDE_FROM_ALL)
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/filterspaceConfig.cmake
+     "include(CMakeFindDependencyMacro)\nfind_dependency(Threads)\n"
      "include(\${CMAKE_CURRENT_LIST_DIR}/filterspace_targets.cmake)\n")
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/filterspaceConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion)

@@ -17,9 +17,12 @@ include(${CMAKE_CURRENT_LIST_DIR}/EngineSources.cmake)
 # comparison of buffers in memory, which only the library uses).
 set(lean_options -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
 
-# The engine as the tests, the benchmark and the fuzzer link it (and the commands on glibc).
+# The engine as the tests, the benchmark and the fuzzer link it (and the commands on glibc). It
+# reads large files ahead on threads of its own.
+find_package(Threads REQUIRED)
 add_library(checker_engine STATIC ${engine_sources})
 target_include_directories(checker_engine PUBLIC src/engine)
+target_link_libraries(checker_engine PUBLIC Threads::Threads)
 target_compile_options(checker_engine PRIVATE ${lean_options})
 set(command_engine checker_engine)
 

@@ -25,6 +25,8 @@ string(APPEND text "#error \"Compile this checker with g++ or clang++ (MinGW-w64
 string(APPEND text "#elif __cplusplus < 201703L\n")
 string(APPEND text "#error \"Compile this checker as C++17 or later: g++ -std=c++17 -O2 ${COMPILE_AS}\"\n")
 string(APPEND text "#endif\n")
+# Compiled as the line above says, without the threads library: the comparison reads on its own thread.
+string(APPEND text "#define FILTERSPACE_SINGLE_SOURCE 1\n")
 string(REPLACE "|" ";" files "${FILES}")
 foreach(source IN LISTS files)
   file(READ ${source} content)

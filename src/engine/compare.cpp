@@ -14,6 +14,8 @@
 #include <new>
 #include <optional>
 
+#include "read_ahead.h"
+
 // The two sides are kept at a common place: as many visible bytes passed on either side, all
 // equal. From there the advance kernel passes both sides a vector at a time: equal raw bytes, or
 // invisible bytes on both sides, hold the same visible bytes; where the sides stop matching that
@@ -129,22 +131,26 @@ struct SideSurvey {
 };
 
 // Where a side's bytes come from, when it reads them itself: a descriptor, or the caller's
-// function (fd -1).
+// function (fd -1); or a descriptor's side of the threads reading ahead, once they run.
 struct Source {
     int fd = -1;
     const Reader* reader = nullptr;
+    ReadingAhead* ahead = nullptr;
+    unsigned lane = 0;  // the side in ahead
     bool reads() const { return fd >= 0 || reader != nullptr; }
 };
 
-// What has arrived of a source, up to engine_block_size bytes, read into `into`: 0 at its end, -1
-// with `error` set when the read failed (EINTR when stop ended it). A non-blocking descriptor with
-// nothing yet is waited for, as a blocking one is; an interrupted read is retried.
-long read_next(const Source& source, uint8_t* into, const StopCheck* stop, int& error) {
+// What has arrived of a source, up to engine_block_size bytes, read into `into`, or where the
+// threads reading ahead hold it (then `into` is pointed there): 0 at its end, -1 with `error` set
+// when the read failed (EINTR when stop ended it). A non-blocking descriptor with nothing yet is
+// waited for, as a blocking one is; an interrupted read is retried.
+long read_next(const Source& source, uint8_t*& into, const StopCheck* stop, int& error) {
     for (;;) {
         if (stop != nullptr && stop->should_stop(stop->context) != 0) {
             error = errno = EINTR;  // stopped by the caller: an interrupted read of this side
             return -1;
         }
+        if (source.ahead != nullptr) return source.ahead->next(source.lane, into, error);
         const long got = source.reader != nullptr ? source.reader->read(source.reader->context, into, engine_block_size)
                                                   : read_some(source.fd, into, engine_block_size);
         if (got >= 0) return std::min(got, static_cast<long>(engine_block_size));
@@ -602,14 +608,32 @@ inline __attribute__((always_inline)) std::optional<Comparison> run(ComparisonCo
     return result;
 }
 
+// Starts reading both descriptors ahead, where the mode asks for it, from the sides' next reads on.
+void start_reading_ahead(ReadingAhead& ahead, ReadAhead mode, Source& out, Source& ans) {
+    if (!ahead.start(out.fd, ans.fd, mode)) return;
+    out.ahead = ans.ahead = &ahead;
+    out.lane = 0;
+    ans.lane = 1;
+}
+
 // The pull driver: reads the output's blocks into the workspace and hands each to the core.
-Comparison run_reading_output(ComparisonCore& core, int out_fd, uint8_t* block, const StopCheck* stop) {
+// Reading ahead is considered once: after the output's first read, and only where it filled a
+// block (a smaller input is not worth a thread, and costs nothing more); before it when forced.
+Comparison run_reading_output(ComparisonCore& core, int out_fd, uint8_t* block, const StopCheck* stop, ReadAhead mode,
+                              ReadingAhead& ahead) {
+    Source out{out_fd};
+    if (mode == ReadAhead::always) start_reading_ahead(ahead, mode, out, core.ans.source);
+    bool first_read = true;
     for (;;) {
         if (const std::optional<Comparison> result = run(core)) return *result;
-        const long got = read_next(Source{out_fd}, block, stop, core.out.error);
-        if (got > 0) core.out.take(block, static_cast<size_t>(got));
+        uint8_t* into = block;
+        const long got = read_next(out, into, stop, core.out.error);
+        if (got > 0) core.out.take(into, static_cast<size_t>(got));
         if (got == 0) core.out.ended = true;
         // A failed read is in the side's error, which the core tells.
+        if (first_read && mode == ReadAhead::when_worth_it && got == static_cast<long>(engine_block_size))
+            start_reading_ahead(ahead, mode, out, core.ans.source);
+        first_read = false;
     }
 }
 
@@ -653,13 +677,17 @@ Side reading_side(Source source, uint8_t* block, uint8_t* visible, Place* place,
 }
 
 Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, const KernelSet* kernels, Places* where,
-                               const StopCheck* stop = nullptr, Notes* notes = nullptr) {
+                               const StopCheck* stop, Notes* notes, ReadAhead read_ahead) {
     ComparisonCore core{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
                         reading_side(Source{ans_fd}, workspace.ans_block, workspace.ans_visible,
                                      where != nullptr ? &where->ans : nullptr, stop),
                         kernels, where};
-    return compare_noting(core, notes, workspace,
-                          [&](ComparisonCore& c) { return run_reading_output(c, out_fd, workspace.out_block, stop); });
+    ReadingAhead ahead;
+    const Comparison result = compare_noting(core, notes, workspace, [&](ComparisonCore& c) {
+        return run_reading_output(c, out_fd, workspace.out_block, stop, read_ahead, ahead);
+    });
+    ahead.stop();  // after the notes, which may read the rest of the answer
+    return result;
 }
 
 // A buffer in memory as a side whose one block has been read and whose end has been met. (The
@@ -678,16 +706,17 @@ Comparison ended(std::optional<Comparison> result) { return result.value_or(Comp
 }  // namespace
 
 Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where, const StopCheck* stop,
-                           Notes* notes) {
-    return compare_descriptors(workspace, out_fd, ans_fd, nullptr, where, stop, notes);
+                           Notes* notes, ReadAhead read_ahead) {
+    return compare_descriptors(workspace, out_fd, ans_fd, nullptr, where, stop, notes, read_ahead);
 }
 
 Comparison compare_visible(int out_fd, int ans_fd, Places* where, Notes* notes) {
-    return compare_descriptors(own_workspace, out_fd, ans_fd, nullptr, where, nullptr, notes);
+    return compare_descriptors(own_workspace, out_fd, ans_fd, nullptr, where, nullptr, notes, ReadAhead::when_worth_it);
 }
 
-Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where, Notes* notes) {
-    return compare_descriptors(own_workspace, out_fd, ans_fd, &kernels, where, nullptr, notes);
+Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where, Notes* notes,
+                                ReadAhead read_ahead) {
+    return compare_descriptors(own_workspace, out_fd, ans_fd, &kernels, where, nullptr, notes, read_ahead);
 }
 
 Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_size, const uint8_t* ans,

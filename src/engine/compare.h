@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "kernels.h"
+#include "read_ahead.h"
 
 // How much the engine asks of each read(), and how much of the output the compacted comparison
 // takes at once: tests cut inputs around both.
@@ -101,16 +102,20 @@ struct StopCheck {
 // The kernels are the scalar ones until the inputs have shown themselves larger than
 // probe_after bytes, and the best set this processor runs from then on: probing the processor
 // costs more than it saves on small inputs (CPUID traps to the hypervisor on a virtual machine).
+// Two large regular files are read ahead on threads of their own (read_ahead.h), which end
+// before it returns; the result, the places, the notes and where each descriptor is left are the
+// same either way.
 Comparison compare_visible(Workspace& workspace, int out_fd, int ans_fd, Places* where = nullptr,
-                           const StopCheck* stop = nullptr, Notes* notes = nullptr);
+                           const StopCheck* stop = nullptr, Notes* notes = nullptr,
+                           ReadAhead read_ahead = ReadAhead::when_worth_it);
 
 // The same in a workspace of the process's own, for the commands, which compare once a process.
 Comparison compare_visible(int out_fd, int ans_fd, Places* where = nullptr, Notes* notes = nullptr);
 
 // The same with the given kernel set throughout (the tests, the benchmark, the fuzzer), in the
-// process's own workspace.
+// process's own workspace, reading ahead as asked.
 Comparison compare_visible_with(int out_fd, int ans_fd, const KernelSet& kernels, Places* where = nullptr,
-                                Notes* notes = nullptr);
+                                Notes* notes = nullptr, ReadAhead read_ahead = ReadAhead::when_worth_it);
 
 // Two buffers in memory, compared where they stand (nothing is copied but the visible bytes of
 // the compacted comparison, into the workspace), as if each were a file holding them.
