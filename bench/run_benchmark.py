@@ -6,7 +6,8 @@ musl-tools is installed), generates its inputs, and prints tables: wall times as
 interleaved runs, as ratios to the read floor (a program that only reads both files with the
 engine's block size) and to cat, for the checker and for every kernel set this processor runs;
 where each set's crossover to compaction lies; what the jury's notes cost; what a stream fed the
-output in chunks costs beside the comparison of the same bytes in memory; and the cost of a call. Exits 1 when a bound is missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a judge.
+output in chunks costs beside the comparison of the same bytes in memory; what reading ahead on
+threads costs and saves, in wall and CPU time, by size; and the cost of a call. Exits 1 when a bound is missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a judge.
 
     bench/run_benchmark.py            256 MiB per side, the figures of the README
     bench/run_benchmark.py --smoke    small inputs, one round, no bounds: checks that it runs
@@ -16,6 +17,7 @@ output in chunks costs beside the comparison of the same bytes in memory; and th
 import argparse
 import os
 import platform
+import resource
 import shutil
 import statistics
 import subprocess
@@ -40,6 +42,11 @@ NOTES_BOUND = 1.10  # a comparison with the notes over the plain one plus one re
 STREAM_BOUND = 1.10  # a stream fed 64 KiB chunks over the comparison of the same buffers (C)
 PYTHON_STREAM_BOUND = 1.30  # the same from Python, over filterspace.compare on the whole bytes
 NEVER, ALWAYS = 0, 1 << 40  # crossovers: never compact, compact after every difference
+# Where the process may run on four CPUs or more, reading ahead brings the checker near the
+# two-thread floor: bounds over the one-thread floor and over the two-thread floor.
+READ_AHEAD_CPUS = 4
+READ_AHEAD_FLOOR_BOUND, READ_AHEAD_TWO_THREAD_BOUND = 0.75, 1.4
+READ_AHEAD_CPU_BOUND = 1.10  # CPU time (user + system) read ahead over read in turn
 
 
 def run(command):
@@ -87,6 +94,25 @@ def medians(spawn_loop, commands, rounds, calls=1, warm=()):
     return {name: statistics.median(values) for name, values in times.items()}
 
 
+def cpu_seconds(commands, rounds, warm=()):
+    """Median CPU time (user + system, the process's threads together) of each command in
+    seconds, the commands taking turns round after round."""
+    times = {name: [] for name in commands}
+    for _ in range(rounds):
+        for name, command in commands.items():
+            if warm:
+                run(["cat", *warm])
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
+            run(command)
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            times[name].append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+    return {name: statistics.median(values) for name, values in times.items()}
+
+
+def usable_cpus():
+    return len(os.sched_getaffinity(0))
+
+
 def peak_rss_kib(peak_rss, command):
     return int(subprocess.run([peak_rss] + command, capture_output=True, text=True, check=True).stdout)
 
@@ -129,6 +155,7 @@ class Bench:
         tools = build_dir / "bench"
         self.tools = tools
         self.checker, self.driver, self.floor = build_dir / "filterspace_e", tools / "engine_driver", tools / "read_floor"
+        self.floor2 = [self.floor, "--two-threads"]
         self.spawn_loop = tools / "spawn_loop"
         self.data = build_dir / "data"
         self.best = subprocess.run([self.driver, "--best"], capture_output=True, text=True, check=True).stdout.strip()
@@ -156,28 +183,37 @@ def make_inputs(bench_tools, data, mib):
 def pairs_table(b, report):
     """Each pair against the read floor and cat; returns cmp's time over the checker's on `same`."""
     narrower = b.sets[:b.sets.index(b.best)]
-    print("Each pair against `ten`, wall time over the read floor (and over `cat`); the bounds hold the "
-          "checker, which uses the chosen set; the other sets are shown, not bounded.")
+    read_ahead = usable_cpus() >= READ_AHEAD_CPUS
+    print("Each pair against `ten`, wall time over the read floor (one thread reading a block of each file in "
+          "turn; and over `cat`); the two-thread floor reads each file on a thread of its own. The bounds hold the "
+          "checker, which uses the chosen set; the other sets are shown, not bounded."
+          + (f" With {usable_cpus()} CPUs the checker reads ahead: it is held to {READ_AHEAD_FLOOR_BOUND} of the "
+             f"floor and {READ_AHEAD_TWO_THREAD_BOUND} of the two-thread floor too." if read_ahead else
+             f" Only {usable_cpus()} CPUs here: the bounds of reading ahead (from {READ_AHEAD_CPUS}) are not held."))
     print()
-    print("| pair | floor s | cat / floor | checker / floor | " + " | ".join(f"{k} / floor" for k in b.sets)
-          + " | checker / cat |")
-    print("|---|---|---|---|" + "---|" * len(b.sets) + "---|")
+    print("| pair | floor s | two-thread floor / floor | cat / floor | checker / floor | checker / two-thread floor | "
+          + " | ".join(f"{k} / floor" for k in b.sets) + " | checker / cat |")
+    print("|---|---|---|---|---|---|" + "---|" * len(b.sets) + "---|")
     cmp_over_checker = None
     for pair, what in PAIRS:
         out, ans = b.data / pair, b.data / "ten"
-        commands = {"floor": [b.floor, out, ans], "cat": ["cat", out, ans], "checker": [b.checker, "/dev/null", out, ans]}
+        commands = {"floor": [b.floor, out, ans], "floor2": [*b.floor2, out, ans], "cat": ["cat", out, ans],
+                    "checker": [b.checker, "/dev/null", out, ans]}
         commands.update({k: [b.driver, k, out, ans] for k in b.sets})
         if pair == "same":
             commands["cmp"] = ["cmp", out, ans]
         times = b.medians(commands, warm=(out, ans))
         ratio = {name: value / times["floor"] for name, value in times.items()}
         checker_cell = report.check(f"{pair}: checker / floor", ratio["checker"],
-                                    FLOOR_BOUND.get(pair, FLOOR_BOUND_DEFAULT))
+                                    READ_AHEAD_FLOOR_BOUND if read_ahead else FLOOR_BOUND.get(pair, FLOOR_BOUND_DEFAULT))
+        over_two = times["checker"] / times["floor2"]
+        two_cell = (report.check(f"{pair}: checker / two-thread floor", over_two, READ_AHEAD_TWO_THREAD_BOUND)
+                    if read_ahead else f"{over_two:.3f}")
         for k in narrower:  # the chosen set must not lose to a narrower one
             report.check(f"{pair}: {b.best} over {k}", times[b.best] / times[k], NARROWER_SLACK)
         set_cells = [f"{ratio[k]:.3f}{' (chosen)' if k == b.best else ''}" for k in b.sets]
-        print(f"| {pair}: {what} | {times['floor']:.3f} | {ratio['cat']:.3f} | {checker_cell} | "
-              + " | ".join(set_cells) + f" | {times['checker'] / times['cat']:.3f} |")
+        print(f"| {pair}: {what} | {times['floor']:.3f} | {ratio['floor2']:.3f} | {ratio['cat']:.3f} | {checker_cell} | "
+              f"{two_cell} | " + " | ".join(set_cells) + f" | {times['checker'] / times['cat']:.3f} |")
         if pair == "same":
             cmp_over_checker = times["cmp"] / times["checker"]
     print()
@@ -261,6 +297,43 @@ def stream_table(b, report, build_dir):
     print()
 
 
+def read_ahead_table(b, report):
+    """The engine reading both files ahead on threads of their own (forced), against reading them in
+    turn: wall and CPU time (user + system), on every pair and, for the densest pair, by size: where
+    reading ahead starts to pay is the checker's threshold."""
+    rounds = max(1, min(b.rounds, 5))
+    print(f"Reading ahead, forced (`engine_driver --read-ahead always`), over reading in turn (`never`), with the "
+          f"chosen set; medians of {rounds}. The checker reads ahead where both files together reach the engine's "
+          f"threshold and the process may run on 3 CPUs or more; here it may run on {usable_cpus()}. Above 1 is "
+          f"slower, or more CPU time.")
+    print()
+    print("| pair | in turn s | wall: ahead / in turn | CPU: ahead / in turn |")
+    print("|---|---|---|---|")
+
+    def row(label, out, ans, bound):
+        commands = {m: [b.driver, "--read-ahead", m, b.best, out, ans] for m in ("never", "always")}
+        wall = b.medians(commands, rounds, warm=(out, ans))
+        cpu = cpu_seconds(commands, rounds, warm=(out, ans))
+        cpu_ratio = cpu["always"] / cpu["never"] if cpu["never"] > 0 else float("nan")
+        cpu_cell = (report.check(f"{label}: CPU ahead / in turn", cpu_ratio, READ_AHEAD_CPU_BOUND) if bound
+                    else f"{cpu_ratio:.3f}")
+        print(f"| {label} | {wall['never']:.4f} | {wall['always'] / wall['never']:.3f} | {cpu_cell} |")
+
+    bounded = usable_cpus() >= READ_AHEAD_CPUS
+    for pair, what in PAIRS:
+        row(f"{pair}: {what}", b.data / pair, b.data / "ten", bounded)
+    for mib in (1, 2, 4, 8, 16, 64):
+        if mib >= b.args.mib:
+            break
+        out, ans = b.data / f"short_{mib}", b.data / f"ten_{mib}"
+        for source, target in ((b.data / "short", out), (b.data / "ten", ans)):
+            if not target.exists() or target.stat().st_size != mib << 20:
+                with open(source, "rb") as f, open(target, "wb") as t:
+                    t.write(f.read(mib << 20))
+        row(f"short, the first {mib} MiB of each side", out, ans, False)
+    print()
+
+
 def crossover_table(b):
     rounds = max(1, min(b.rounds, 3))
     print(f"Crossover to compaction: each set over the read floor with its own crossover, never compacting, "
@@ -316,6 +389,29 @@ def baseline_table(b, baseline_dir):
         print(f"| {pair}: {what} | " + " | ".join(cells) + " |")
     print()
     print(f"Slowest set against the baseline: {worst:.3f}")
+    print()
+    taskset = shutil.which("taskset")
+    print("This build over the baseline's, pinned to one CPU (`taskset -c 0`, where reading ahead never starts), "
+          "and per call on a tiny pair (2000 calls a round); medians of wall times.")
+    print()
+    print("| figure | this build / baseline |")
+    print("|---|---|")
+    for pair, what in PAIRS:
+        if taskset is None:
+            print(f"| pinned: {pair} | not measured: taskset is not installed |")
+            continue
+        out, ans = b.data / pair, b.data / "ten"
+        times = b.medians({"checker": [taskset, "-c", "0", b.checker, "/dev/null", out, ans],
+                           "base": [taskset, "-c", "0", base_checker, "/dev/null", out, ans]}, warm=(out, ans))
+        print(f"| pinned to one CPU: {pair}: {what} | {times['checker'] / times['base']:.3f} |")
+    tiny_out, tiny_ans = b.data / "tiny_out", b.data / "tiny_ans"
+    tiny_out.write_text("1 2\n")
+    tiny_ans.write_text("12")
+    calls = 200 if b.args.smoke else 2000
+    times = b.medians({"checker": [b.checker, "/dev/null", tiny_out, tiny_ans],
+                       "base": [base_checker, "/dev/null", tiny_out, tiny_ans]}, calls=calls)
+    print(f"| per call on tiny files ({times['checker'] * 1e6:.0f} us / {times['base'] * 1e6:.0f} us) | "
+          f"{times['checker'] / times['base']:.3f} |")
     print()
 
 
@@ -454,6 +550,7 @@ def main():
     cmp_over_checker = pairs_table(b, report)
     notes_table(b, report)
     stream_table(b, report, build_dir)
+    read_ahead_table(b, report)
     crossover_table(b)
     library_table(b, build_dir)
     figures_table(b, report, cmp_over_checker)

@@ -1,12 +1,15 @@
 // The C interface, through the shared library as a caller links it: the rule and the places as
 // the engine's tests have them, descriptors and buffers, and threads comparing at once.
+#include <dirent.h>
 #include <fcntl.h>
 #include <filterspace/filterspace.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -439,6 +442,61 @@ filterspace_result streamed(filterspace_state* state, const std::string& out, co
 // Streams give what the comparison of descriptors gives on the same bytes, whatever holds the
 // answer and however the output is cut: its result, and its places for a difference (zeros where
 // there is none, or where they were not asked for).
+// Threads of this process, as the kernel lists them.
+int threads_now() {
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+        closedir(tasks);
+    }
+    return count;
+}
+
+int count_threads(void* most) {
+    *static_cast<int*>(most) = std::max(*static_cast<int*>(most), threads_now());
+    return 0;
+}
+
+// Large regular files, read ahead where the process may run on three CPUs or more, and read in
+// turn pinned to one: the same result, places and offsets left as the buffers' comparison, and no
+// thread left after either.
+TEST(Library, LargeFilesReadAheadOrInTurnCompareAsBuffers) {
+    State s;
+    std::mt19937 rng(30);
+    cpu_set_t cpus, one_cpu;
+    ASSERT_EQ(sched_getaffinity(0, sizeof cpus, &cpus), 0);
+    CPU_ZERO(&one_cpu);
+    CPU_SET(sched_getcpu(), &one_cpu);
+    std::thread([] {}).join();  // a sanitizer starts a thread of its own with the first one
+    const int before = threads_now();
+    for (int round = 0; round < 3; ++round) {
+        const auto [out, ans] = random_pair(rng, 5 << 20);
+        filterspace_places by_buffers = {};
+        const filterspace_result want =
+            filterspace_compare_buffers_placed(s.state, out.data(), out.size(), ans.data(), ans.size(), &by_buffers);
+        off_t offsets[2][2] = {};
+        for (const bool pinned : {false, true}) {
+            ASSERT_EQ(sched_setaffinity(0, sizeof cpus, pinned ? &one_cpu : &cpus), 0);
+            const int out_fd = memory_file(out), ans_fd = memory_file(ans);
+            filterspace_places places = {};
+            int most = 0;
+            EXPECT_EQ(filterspace_compare_fds_placed(s.state, out_fd, ans_fd, &places, count_threads, &most), want);
+            EXPECT_EQ(memcmp(&places, &by_buffers, sizeof places), 0) << "pinned " << pinned;
+            EXPECT_EQ(most - before, !pinned && CPU_COUNT(&cpus) >= 3 ? 2 : 0) << "pinned " << pinned;
+            offsets[pinned][0] = lseek(out_fd, 0, SEEK_CUR);
+            offsets[pinned][1] = lseek(ans_fd, 0, SEEK_CUR);
+            close(out_fd);
+            close(ans_fd);
+            // A joined thread may be listed a moment longer, while the kernel ends it.
+            for (int wait = 0; wait < 1000 && threads_now() != before; ++wait) usleep(1000);
+            EXPECT_EQ(threads_now(), before) << "a thread outlived the comparison";
+        }
+        ASSERT_EQ(sched_setaffinity(0, sizeof cpus, &cpus), 0);
+        EXPECT_EQ(offsets[0][0], offsets[1][0]);
+        EXPECT_EQ(offsets[0][1], offsets[1][1]);
+    }
+}
+
 TEST(Library, StreamsAsDescriptorsCompare) {
     State s;
     std::mt19937 rng(29);

@@ -10,12 +10,12 @@
 
 #include <pthread.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>  // PTHREAD_STACK_MIN, on musl
+#include <csignal>
 #include <cstdlib>
 #include <new>
 
@@ -155,7 +155,7 @@ bool ReadingAhead::start(int out_fd, int ans_fd, ReadAhead mode) {
     const off_t out_at = lseek(out_fd, 0, SEEK_CUR);
     const off_t ans_at = lseek(ans_fd, 0, SEEK_CUR);
     if (out_at < 0 || ans_at < 0) return false;
-    constexpr size_t ring_size = 2 * read_ahead_blocks * engine_block_size;
+    constexpr size_t ring_size = size_t{2} * read_ahead_blocks * engine_block_size;
     // From the C library: the commands link no C++ run-time library.
     auto* ring = static_cast<uint8_t*>(aligned_alloc(64, ring_size));
     void* lanes_memory = malloc(sizeof(ReadAheadLanes));
@@ -170,7 +170,7 @@ bool ReadingAhead::start(int out_fd, int ans_fd, ReadAhead mode) {
     for (unsigned side = 0; side < 2; ++side) {
         ReadAheadLane& lane = lanes->lane[side];
         lane.fd = fds[side];
-        lane.ring = ring + side * read_ahead_blocks * engine_block_size;
+        lane.ring = ring + size_t{side} * read_ahead_blocks * engine_block_size;
         lane.read_at = lane.taken_to = static_cast<uint64_t>(offsets[side]);
     }
     lanes_ = lanes;
