@@ -164,14 +164,6 @@ TEST_P(Engine, RandomPairsAgreeWithTheRule) {
     }
 }
 
-// Text of numbers with separators of several lengths, so that a comparison with another layout
-// resyncs often and compacts where separators differ densely.
-std::string numbers(std::mt19937& rng, size_t at_least, const std::vector<std::string>& separators) {
-    std::string text;
-    while (text.size() < at_least) text += std::to_string(rng() % 100000) + separators[rng() % separators.size()];
-    return text;
-}
-
 TEST_P(Engine, DifferenceOrEndAtBoundaries) {
     // Around the engine's read size, the advance span, and vector sizes, on either side.
     std::mt19937 rng(11);

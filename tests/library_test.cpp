@@ -1,6 +1,5 @@
 // The C interface, through the shared library as a caller links it: the rule and the places as
 // the engine's tests have them, descriptors and buffers, and threads comparing at once.
-#include <dirent.h>
 #include <fcntl.h>
 #include <filterspace/filterspace.h>
 #include <gtest/gtest.h>
@@ -22,6 +21,7 @@
 
 #include "rule_oracle.h"
 #include "run_program.h"
+#include "thread_count.h"
 
 namespace {
 
@@ -442,16 +442,6 @@ filterspace_result streamed(filterspace_state* state, const std::string& out, co
 // Streams give what the comparison of descriptors gives on the same bytes, whatever holds the
 // answer and however the output is cut: its result, and its places for a difference (zeros where
 // there is none, or where they were not asked for).
-// Threads of this process, as the kernel lists them.
-int threads_now() {
-    int count = 0;
-    if (DIR* tasks = opendir("/proc/self/task")) {
-        while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
-        closedir(tasks);
-    }
-    return count;
-}
-
 int count_threads(void* most) {
     *static_cast<int*>(most) = std::max(*static_cast<int*>(most), threads_now());
     return 0;
@@ -467,8 +457,7 @@ TEST(Library, LargeFilesReadAheadOrInTurnCompareAsBuffers) {
     ASSERT_EQ(sched_getaffinity(0, sizeof cpus, &cpus), 0);
     CPU_ZERO(&one_cpu);
     CPU_SET(sched_getcpu(), &one_cpu);
-    std::thread([] {}).join();  // a sanitizer starts a thread of its own with the first one
-    const int before = threads_now();
+    const int before = settled_threads();
     for (int round = 0; round < 3; ++round) {
         const auto [out, ans] = random_pair(rng, 5 << 20);
         filterspace_places by_buffers = {};
@@ -487,9 +476,7 @@ TEST(Library, LargeFilesReadAheadOrInTurnCompareAsBuffers) {
             offsets[pinned][1] = lseek(ans_fd, 0, SEEK_CUR);
             close(out_fd);
             close(ans_fd);
-            // A joined thread may be listed a moment longer, while the kernel ends it.
-            for (int wait = 0; wait < 1000 && threads_now() != before; ++wait) usleep(1000);
-            EXPECT_EQ(threads_now(), before) << "a thread outlived the comparison";
+            EXPECT_EQ(threads_back_to(before), before) << "a thread outlived the comparison";
         }
         ASSERT_EQ(sched_setaffinity(0, sizeof cpus, &cpus), 0);
         EXPECT_EQ(offsets[0][0], offsets[1][0]);

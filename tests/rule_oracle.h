@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -25,6 +26,14 @@ inline std::string visible_of(const std::string& text) {
 }
 
 inline bool same_by_rule(const std::string& out, const std::string& ans) { return visible_of(out) == visible_of(ans); }
+
+// Text of numbers with separators of several lengths, so that a comparison with another layout
+// resyncs often and compacts where separators differ densely.
+inline std::string numbers(std::mt19937& rng, size_t at_least, const std::vector<std::string>& separators) {
+    std::string text;
+    while (text.size() < at_least) text += std::to_string(rng() % 100000) + separators[rng() % separators.size()];
+    return text;
+}
 
 // Where the engine says the sides stopped, against the rule: the same visible bytes before the
 // places, and there the first differing visible bytes or the ends; lines and columns counted as
