@@ -38,26 +38,25 @@ namespace {
 constexpr size_t block = engine_block_size;
 
 #ifndef TEST_UNDER_EMULATION  // an emulator shows its own masks
-// The signals that each thread of this process not in `known` blocks, as the kernel shows them.
-std::vector<uint64_t> blocked_by_others(const std::set<std::string>& known) {
-    std::vector<uint64_t> masks;
-    DIR* tasks = opendir("/proc/self/task");
-    while (const dirent* entry = readdir(tasks)) {
-        if (entry->d_name[0] == '.' || known.count(entry->d_name) != 0) continue;
-        std::ifstream status(std::string("/proc/self/task/") + entry->d_name + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("SigBlk:", 0) == 0) masks.push_back(std::stoull(line.substr(7), nullptr, 16));
-    }
-    closedir(tasks);
-    return masks;
-}
-
 std::set<std::string> thread_ids() {
     std::set<std::string> ids;
     DIR* tasks = opendir("/proc/self/task");
-    while (const dirent* entry = readdir(tasks)) ids.insert(entry->d_name);
+    while (const dirent* entry = readdir(tasks))
+        if (entry->d_name[0] != '.') ids.insert(entry->d_name);
     closedir(tasks);
     return ids;
+}
+
+// The signals that each thread of this process not in `known` blocks, as the kernel shows them.
+std::vector<uint64_t> blocked_by_others(const std::set<std::string>& known) {
+    std::vector<uint64_t> masks;
+    for (const std::string& id : thread_ids()) {
+        if (known.count(id) != 0) continue;
+        std::ifstream status("/proc/self/task/" + id + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("SigBlk:", 0) == 0) masks.push_back(std::stoull(line.substr(7), nullptr, 16));
+    }
+    return masks;
 }
 #endif
 
@@ -93,16 +92,21 @@ struct Watch {
     }
 };
 
+Observed observe(Workspace& workspace, int out_fd, int ans_fd, ReadAhead mode, std::function<int(int)> at_call) {
+    Watch watch{0, 0, std::move(at_call)};
+    const StopCheck stop{Watch::check, &watch};
+    Observed seen;
+    seen.result = compare_visible(workspace, out_fd, ans_fd, &seen.where, &stop, &seen.notes, mode);
+    seen.out_offset = lseek(out_fd, 0, SEEK_CUR);
+    seen.ans_offset = lseek(ans_fd, 0, SEEK_CUR);
+    seen.most_threads = watch.most_threads;
+    return seen;
+}
+
 class ReadAheadTest : public ::testing::Test {
 protected:
     Observed compare(int out_fd, int ans_fd, ReadAhead mode, std::function<int(int)> at_call = nullptr) {
-        Watch watch{0, 0, std::move(at_call)};
-        const StopCheck stop{Watch::check, &watch};
-        Observed seen;
-        seen.result = compare_visible(*workspace_, out_fd, ans_fd, &seen.where, &stop, &seen.notes, mode);
-        seen.out_offset = lseek(out_fd, 0, SEEK_CUR);
-        seen.ans_offset = lseek(ans_fd, 0, SEEK_CUR);
-        seen.most_threads = watch.most_threads;
+        const Observed seen = observe(*workspace_, out_fd, ans_fd, mode, std::move(at_call));
         EXPECT_EQ(threads_back_to(threads_before_), threads_before_) << "a reader outlived the comparison";
         return seen;
     }
@@ -343,13 +347,8 @@ TEST_F(ReadAheadTest, ReadInTurnWhereNoThreadCanBeMade) {
         lseek(out_fd, 0, SEEK_SET);
         lseek(ans_fd, 0, SEEK_SET);
         const int child_threads = threads_now();  // a sanitizer's own thread is made again in a child
-        Watch watch;
-        const StopCheck stop{Watch::check, &watch};
-        Observed seen;
-        seen.result = compare_visible(*workspace_, out_fd, ans_fd, &seen.where, &stop, &seen.notes, ReadAhead::always);
-        seen.out_offset = lseek(out_fd, 0, SEEK_CUR);
-        seen.ans_offset = lseek(ans_fd, 0, SEEK_CUR);
-        seen.most_threads = watch.most_threads - child_threads;
+        Observed seen = observe(*workspace_, out_fd, ans_fd, ReadAhead::always, nullptr);
+        seen.most_threads -= child_threads;
         _exit(write(report[1], &seen, sizeof seen) == sizeof seen ? 0 : 4);
     }
     close(report[1]);

@@ -623,7 +623,6 @@ Comparison run_reading_output(ComparisonCore& core, int out_fd, uint8_t* block, 
                               ReadingAhead& ahead) {
     Source out{out_fd};
     if (mode == ReadAhead::always) start_reading_ahead(ahead, mode, out, core.ans.source);
-    bool first_read = true;
     for (;;) {
         if (const std::optional<Comparison> result = run(core)) return *result;
         uint8_t* into = block;
@@ -631,9 +630,9 @@ Comparison run_reading_output(ComparisonCore& core, int out_fd, uint8_t* block, 
         if (got > 0) core.out.take(into, static_cast<size_t>(got));
         if (got == 0) core.out.ended = true;
         // A failed read is in the side's error, which the core tells.
-        if (first_read && mode == ReadAhead::when_worth_it && got == static_cast<long>(engine_block_size))
+        if (mode == ReadAhead::when_worth_it && core.out.read_total == engine_block_size &&
+            got == static_cast<long>(engine_block_size))  // the first read, and it filled a block
             start_reading_ahead(ahead, mode, out, core.ans.source);
-        first_read = false;
     }
 }
 
