@@ -3,10 +3,12 @@
 // The GIL is released while comparing; each thread keeps a state of its own.
 #include <fcntl.h>
 #include <filterspace/filterspace.h>
+#include <poll.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -15,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -183,25 +186,109 @@ int descriptor_of(const py::handle& number, const char* side) {
     return static_cast<int>(value);
 }
 
+// How much an object is asked for at a time: the engine's block.
+constexpr size_t read_size = size_t{256} << 10;
+
+// An object read through its readinto() (or read()), with the GIL, into a buffer of the reader's
+// own (which the object may keep: the engine's block is never exposed to it): the library's
+// reader function. An exception that the object raises is kept, to be raised again.
+class ObjectReader {
+public:
+    explicit ObjectReader(const py::handle& object)
+        : object_(py::reinterpret_borrow<py::object>(object)),
+          buffer_(py::reinterpret_steal<py::object>(
+              PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(read_size)))) {
+        if (!buffer_) throw py::error_already_set();
+    }
+
+    static long read(void* context, void* into, size_t size) {
+        auto& reader = *static_cast<ObjectReader*>(context);
+        const py::gil_scoped_acquire locked;
+        try {
+            const size_t wanted = std::min(size, read_size);
+            size_t count = 0;
+            if (py::hasattr(reader.object_, "readinto")) {
+                const py::object view =
+                    py::reinterpret_steal<py::object>(PyMemoryView_FromObject(reader.buffer_.ptr()));
+                if (!view) throw py::error_already_set();
+                const py::object got =
+                    reader.object_.attr("readinto")(view[py::slice(0, static_cast<py::ssize_t>(wanted), 1)]);
+                if (got.is_none()) throw py::value_error("readinto() returned None (no data yet)");
+                const long long told = got.cast<long long>();
+                if (told < 0 || static_cast<size_t>(told) > wanted)
+                    throw py::value_error("readinto() returned " + std::to_string(told));
+                count = static_cast<size_t>(told);
+                memcpy(into, PyByteArray_AsString(reader.buffer_.ptr()), count);
+            } else {
+                const py::object got = reader.object_.attr("read")(wanted);
+                if (got.is_none()) throw py::value_error("read() returned None (no data yet)");
+                if (PyUnicode_Check(got.ptr()))
+                    throw py::type_error("read() returned str: open the file in binary mode");
+                Py_buffer bytes{};
+                if (PyObject_GetBuffer(got.ptr(), &bytes, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+                count = static_cast<size_t>(bytes.len);
+                if (count <= wanted) memcpy(into, bytes.buf, count);
+                PyBuffer_Release(&bytes);
+                if (count > wanted) throw py::value_error("read() returned more than was asked for");
+            }
+            return static_cast<long>(count);
+        } catch (py::error_already_set& error) {
+            reader.error_ = error.value();
+        } catch (const std::exception& error) {
+            reader.error_ =
+                py::reinterpret_steal<py::object>(PyObject_CallFunction(PyExc_ValueError, "s", error.what()));
+        }
+        errno = EIO;
+        return -1;
+    }
+
+    // With the GIL: raises what the object raised, if it did.
+    void raise_if_failed() const {
+        if (!error_) return;
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error_.ptr())), error_.ptr());
+        throw py::error_already_set();
+    }
+
+private:
+    py::object object_, buffer_, error_;
+};
+
+// Whether an object's bytes are its descriptor's: a raw file, or a buffered one over a raw file.
+// Any other (a gzip, bz2 or lzma file, whose descriptor is its compressed file's and whose
+// position is in its uncompressed bytes) is read through its readinto().
+bool bytes_are_its_descriptors(const py::handle& object, const py::module_& io) {
+    if (py::isinstance(object, io.attr("FileIO"))) return true;
+    return (py::isinstance(object, io.attr("BufferedReader")) || py::isinstance(object, io.attr("BufferedRandom"))) &&
+           py::isinstance(object.attr("raw"), io.attr("FileIO"));
+}
+
 // One side of compare_files: an integer descriptor (used as it is, from its offset, which the
-// comparison moves); an object with fileno(), compared from the position it reports (tell()),
-// the descriptor's offset put back afterwards, so that the object's own buffer stays right; or a
-// path (str, bytes or os.PathLike), opened without the GIL and closed after.
+// comparison moves); a file whose bytes are its descriptor's, compared from the position it
+// reports (tell()), the descriptor's offset put back afterwards, so that the object's own buffer
+// stays right; any other object with readinto() or read(), read through it from where it stands;
+// or a path (str, bytes or os.PathLike), opened without the GIL and closed after.
 class Input {
 public:
     Input(const py::handle& source, const char* side) : side_(side), name_(py::reinterpret_borrow<py::object>(source)) {
         const py::module_ io = py::module_::import("io");
+        const bool named =
+            PyUnicode_Check(source.ptr()) || PyBytes_Check(source.ptr()) || py::hasattr(source, "__fspath__");
         if (PyLong_Check(source.ptr())) {
             fd_ = descriptor_of(source, side);
-        } else if (py::hasattr(source, "fileno") && !PyUnicode_Check(source.ptr()) && !PyBytes_Check(source.ptr())) {
-            if (py::isinstance(source, io.attr("TextIOBase")))
-                throw py::type_error(std::string(side) +
-                                     " is a text file, whose position is no byte offset: pass its .buffer");
+        } else if (!named && py::isinstance(source, io.attr("TextIOBase"))) {
+            throw py::type_error(std::string(side) +
+                                 " is a text file, whose position is no byte offset: pass its .buffer");
+        } else if (!named && bytes_are_its_descriptors(source, io)) {
             fd_ = descriptor_of(source.attr("fileno")(), side);
             // Read from where the object says it stands. An unbuffered file that cannot tell (a
-            // pipe) stands where its descriptor does; any other object may hold bytes in its
-            // buffer that its descriptor has passed.
+            // pipe) stands where its descriptor does; a buffered one may hold bytes in its buffer
+            // that its descriptor has passed.
             position_ = position_of(source, !py::isinstance(source, io.attr("FileIO")));
+        } else if (!named && (py::hasattr(source, "readinto") || py::hasattr(source, "read"))) {
+            object_ = std::make_unique<ObjectReader>(source);
+        } else if (!named && py::hasattr(source, "fileno")) {
+            fd_ = descriptor_of(source.attr("fileno")(), side);  // a socket, say: its descriptor's bytes
+            position_ = position_of(source, true);
         } else {
             path_ = py::module_::import("os").attr("fsencode")(source).cast<std::string>();
         }
@@ -215,7 +302,7 @@ public:
     // Without the GIL: opens a path (a FIFO may wait for its writer), retrying after a signal
     // unless a Python handler raised. 0, or the errno of the failure (EINTR: a handler raised).
     int open_path(SignalCheck& signals) {
-        if (path_.empty() && fd_ >= 0) return 0;
+        if (path_.empty()) return 0;  // a descriptor (which may be -1: unreadable), or an object
         for (;;) {
             fd_ = open(path_.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
             if (fd_ >= 0) {
@@ -247,6 +334,7 @@ public:
     }
 
     int fd() const { return fd_; }
+    ObjectReader* object() const { return object_.get(); }
     const char* side() const { return side_; }
     const py::object& name() const { return name_; }
     off_t position() const { return position_; }
@@ -273,10 +361,61 @@ private:
     bool owned_ = false;
     off_t position_ = -1;  // a file object's position, where it is compared from
     off_t restore_ = -1;   // the descriptor's offset to put back after
+    std::unique_ptr<ObjectReader> object_;
 };
+
+// What has arrived of a descriptor, as the library reads one: a non-blocking one is waited for,
+// and a read or a wait that a signal interrupted is retried, unless a Python handler raised
+// (then -1 with errno EINTR).
+long read_arrived(int fd, void* into, size_t size, SignalCheck& signals) {
+    for (;;) {
+        const ssize_t got = read(fd, into, size);
+        if (got >= 0) return static_cast<long>(got);
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd ready{fd, POLLIN, 0};
+            if (poll(&ready, 1, -1) >= 0) continue;
+        }
+        if (errno != EINTR) return -1;
+        if (python_signal_raised(&signals) != 0) {
+            errno = EINTR;
+            return -1;
+        }
+    }
+}
+
+// compare_files where a side is read through its object: the output handed, a block at a time,
+// to a stream against the answer (its descriptor, or its object), until the first difference.
+// Both are read once; the places of a difference are counted on the way. With the GIL released,
+// which an object's reads take again.
+filterspace_result compare_through_a_stream(filterspace_state* state, Input& out, Input& ans, SignalCheck& signals,
+                                            filterspace_places& places, int& out_error) {
+    const int begun =
+        ans.object() != nullptr
+            ? filterspace_stream_begin_reader(state, ObjectReader::read, ans.object(), FILTERSPACE_STREAM_PLACES)
+            : filterspace_stream_begin_fd(state, ans.fd(), FILTERSPACE_STREAM_PLACES, python_signal_raised, &signals);
+    if (begun != 0) return FILTERSPACE_ANSWER_UNREADABLE;
+    std::vector<uint8_t> block(read_size);
+    for (;;) {
+        const long got = out.object() != nullptr ? ObjectReader::read(out.object(), block.data(), block.size())
+                                                 : read_arrived(out.fd(), block.data(), block.size(), signals);
+        if (got < 0) {
+            out_error = errno;
+            (void)filterspace_stream_finish(state, nullptr);
+            return FILTERSPACE_OUTPUT_UNREADABLE;
+        }
+        const filterspace_result result =
+            got == 0 ? FILTERSPACE_SAME : filterspace_stream_feed(state, block.data(), static_cast<size_t>(got));
+        if (got == 0 || result != FILTERSPACE_SAME) return filterspace_stream_finish(state, &places);
+    }
+}
 
 Result compare_files(const py::handle& output, const py::handle& answer, bool with_notes) {
     Input out(output, "output"), ans(answer, "answer");
+    const bool streamed = out.object() != nullptr || ans.object() != nullptr;
+    if (streamed && with_notes)
+        throw py::value_error(
+            "notes=True needs both sides as paths, descriptors or files whose bytes are their "
+            "descriptors'; an object read through readinto() has none");
     filterspace_state* state = thread_state();
     SignalCheck signals;
     filterspace_places places{};
@@ -284,7 +423,7 @@ Result compare_files(const py::handle& output, const py::handle& answer, bool wi
     filterspace_result result = FILTERSPACE_SAME;
     Input* unopened = nullptr;
     Input* unplaced = nullptr;
-    int error = 0;
+    int error = 0, out_error = 0;
     {
         const py::gil_scoped_release unlocked;
         off_t out_start = -1, ans_start = -1;
@@ -292,7 +431,10 @@ Result compare_files(const py::handle& output, const py::handle& answer, bool wi
             if (error == 0 && (error = input->open_path(signals)) != 0) unopened = input;
         if (error == 0 && (error = out.start(out_start)) != 0) unplaced = &out;
         if (error == 0 && (error = ans.start(ans_start)) != 0) unplaced = &ans;
-        if (error == 0) {
+        if (error == 0 && streamed) {
+            result = compare_through_a_stream(state, out, ans, signals, places, out_error);
+            error = errno;
+        } else if (error == 0) {
             // The places only on a difference, in one call (files that can be read again are read
             // again for them, pipes counted as they go by); with the notes, both in one pass.
             result = with_notes ? filterspace_compare_fds_noted(state, out.fd(), ans.fd(), &places, &notes,
@@ -305,6 +447,10 @@ Result compare_files(const py::handle& output, const py::handle& answer, bool wi
         ans.put_back();
     }
     if (signals.raised) throw py::error_already_set();
+    for (const Input* input : {&out, &ans})
+        if (input->object() != nullptr) input->object()->raise_if_failed();
+    if (result == FILTERSPACE_OUTPUT_UNREADABLE && streamed)
+        raise_os_error(out_error, "cannot read the output", out.name());
     if (unopened != nullptr)
         raise_os_error(error, std::string("cannot open the ") + unopened->side(), unopened->name());
     if (unplaced != nullptr)
@@ -318,8 +464,8 @@ Result compare_files(const py::handle& output, const py::handle& answer, bool wi
 constexpr size_t unlocked_chunk = size_t{16} << 10;
 
 // A comparison to which the output is written as it arrives, against an answer given as a
-// bytes-like object, a path, a descriptor, a binary file object, or an object read through
-// readinto() (a member of a zip file, say). Each stream has a state of its own.
+// bytes-like object, a path, a descriptor, a file whose bytes are its descriptor's, or an object
+// read through readinto() (a member of a zip file, a gzip file). Each stream has a state of its own.
 class Stream {
 public:
     Stream(const py::handle& answer, bool places) : answer_name_(py::reinterpret_borrow<py::object>(answer)) {
@@ -330,14 +476,9 @@ public:
         if (PyObject_CheckBuffer(answer.ptr()) && !PyUnicode_Check(answer.ptr())) {
             answer_view_.emplace(answer, "answer");
             begun = filterspace_stream_begin_buffer(state_.get(), answer_view_->data(), answer_view_->size(), flags);
-        } else if (readable_without_descriptor(answer)) {
-            reader_ = py::reinterpret_borrow<py::object>(answer);
-            read_buffer_ = py::reinterpret_steal<py::object>(
-                PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(read_size)));
-            if (!read_buffer_) throw py::error_already_set();
-            begun = filterspace_stream_begin_reader(state_.get(), read_answer, this, flags);
+        } else if ((answer_file_ = std::make_unique<Input>(answer, "answer"))->object() != nullptr) {
+            begun = filterspace_stream_begin_reader(state_.get(), ObjectReader::read, answer_file_->object(), flags);
         } else {
-            answer_file_ = std::make_unique<Input>(answer, "answer");
             int error = 0;
             off_t offset = -1;
             {
@@ -422,8 +563,6 @@ public:
     }
 
 private:
-    static constexpr size_t read_size = size_t{256} << 10;
-
     struct FreeState {
         void operator()(filterspace_state* state) const { filterspace_state_free(state); }
     };
@@ -441,53 +580,9 @@ private:
         Stream& stream_;
     };
 
-    // An object read through readinto(): one without a descriptor, or whose fileno() refuses.
-    static bool readable_without_descriptor(const py::handle& answer) {
-        if (!py::hasattr(answer, "readinto") || PyLong_Check(answer.ptr())) return false;
-        if (!py::hasattr(answer, "fileno")) return true;
-        try {
-            (void)answer.attr("fileno")();
-            return false;
-        } catch (py::error_already_set& error) {
-            if (error.matches(PyExc_OSError) || error.matches(PyExc_AttributeError)) return true;
-            throw;
-        }
-    }
-
-    // The engine's read of the answer, through the object's readinto() into a buffer of the
-    // stream's own (which the object may keep: the engine's block is never exposed to it).
-    static long read_answer(void* context, void* into, size_t size) {
-        auto& stream = *static_cast<Stream*>(context);
-        const py::gil_scoped_acquire locked;
-        try {
-            const size_t wanted = std::min(size, read_size);
-            const py::object view =
-                py::reinterpret_steal<py::object>(PyMemoryView_FromObject(stream.read_buffer_.ptr()));
-            if (!view) throw py::error_already_set();
-            const py::object got =
-                stream.reader_.attr("readinto")(view[py::slice(0, static_cast<py::ssize_t>(wanted), 1)]);
-            if (got.is_none()) throw py::value_error("the answer's readinto() returned None (no data yet)");
-            const long count = got.cast<long>();
-            if (count < 0 || static_cast<size_t>(count) > wanted)
-                throw py::value_error("the answer's readinto() returned " + std::to_string(count));
-            memcpy(into, PyByteArray_AsString(stream.read_buffer_.ptr()), static_cast<size_t>(count));
-            return count;
-        } catch (py::error_already_set& error) {
-            stream.reader_error_ = error.value();
-        } catch (const std::exception& error) {
-            stream.reader_error_ =
-                py::reinterpret_steal<py::object>(PyObject_CallFunction(PyExc_ValueError, "s", error.what()));
-        }
-        errno = EIO;
-        return -1;
-    }
-
     [[noreturn]] void fail(filterspace_result result, int error) {
         if (signals_.raised) throw py::error_already_set();
-        if (reader_error_) {
-            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(reader_error_.ptr())), reader_error_.ptr());
-            throw py::error_already_set();
-        }
+        if (answer_file_ != nullptr && answer_file_->object() != nullptr) answer_file_->object()->raise_if_failed();
         if (result == FILTERSPACE_STOPPED) error = EINTR;
         raise_os_error(error, "cannot read the answer", answer_name_);
     }
@@ -496,7 +591,6 @@ private:
     py::object answer_name_;
     std::optional<View> answer_view_;
     std::unique_ptr<Input> answer_file_;
-    py::object reader_, read_buffer_, reader_error_;
     SignalCheck signals_;
     std::optional<Result> result_;
     bool places_ = true;
@@ -564,8 +658,10 @@ PYBIND11_MODULE(_filterspace, module) {
                        "say), against an answer read only as far as the output needs; memory stays the stream's "
                        "own, about 560 KiB, whatever the output's size. The answer is a bytes-like object (the "
                        "answer itself: bytes are never taken for a file name), a path (str or os.PathLike), an "
-                       "integer descriptor, a binary file object (read from the position its tell() reports, put "
-                       "back after), or an object with readinto() and no descriptor (a member of a zip file). "
+                       "integer descriptor, a binary file whose bytes are its descriptor's (io.FileIO, or a buffered "
+                       "reader over one: read from the position its tell() reports, put back after), or any other "
+                       "object with readinto() or read(), read through it from where it stands (a member of a zip "
+                       "file; a gzip, bz2 or lzma file, whose descriptor holds the compressed bytes). "
                        "write(chunk) takes bytes-like chunks (a str raises TypeError), so that "
                        "shutil.copyfileobj(pipe, stream) works; once a difference is found it is kept, and later "
                        "chunks are counted, never compared. finish() ends it and returns the Result that compare() "
@@ -604,8 +700,12 @@ PYBIND11_MODULE(_filterspace, module) {
                py::arg("notes") = false,
                "Compares two files, streamed, letting other threads run meanwhile (opening a path included). Each "
                "side is a path (str, bytes or os.PathLike), opened and closed here; an integer descriptor, read "
-               "from its offset (which the comparison moves); or a binary file object with fileno(), read from "
-               "the position its tell() reports and left there. A text file raises TypeError (pass its .buffer); "
+               "from its offset (which the comparison moves); a binary file whose bytes are its descriptor's "
+               "(io.FileIO, or a buffered reader over one), read from the position its tell() reports and left "
+               "there; or any other object with readinto() or read() (a gzip, bz2 or lzma file, whose descriptor "
+               "holds the compressed bytes; io.BytesIO), read through it from where it stands, once, the output "
+               "handed to a Stream against the answer (notes=True then raises ValueError). A text file raises "
+               "TypeError (pass its .buffer); "
                "a file object that cannot tell its position (a buffered pipe, whose buffer may hold bytes its "
                "descriptor has passed) raises ValueError (pass its fileno()). A side that cannot be opened or "
                "read raises OSError naming that side, with its path or object as filename. A non-blocking "

@@ -14,9 +14,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "rule_oracle.h"
@@ -213,6 +215,46 @@ TEST(Library, OffsetsAndUnreadableSides) {
     EXPECT_EQ(filterspace_compare_fds(s.state, out, unreadable, &places), FILTERSPACE_ANSWER_UNREADABLE);
     EXPECT_EQ(places.answer.error, EIO);
     close(unreadable);
+    // A descriptor of -1 (a caller's unchecked open) is unreadable at once, in every call, the
+    // output's told first: never a difference without an error, never a wait for bytes that a
+    // blank output would have the answer hand over (a busy loop once).
+    const int blank = memory_file(" \n");
+    const auto never = [](void*) { return 0; };
+    const std::function<filterspace_result(int, int, filterspace_places*)> calls[] = {
+        [&](int o, int a, filterspace_places* p) { return filterspace_compare_fds(s.state, o, a, p); },
+        [&](int o, int a, filterspace_places* p) {
+            return filterspace_compare_fds_stoppable(s.state, o, a, p, never, nullptr);
+        },
+        [&](int o, int a, filterspace_places* p) {
+            filterspace_notes notes;
+            return filterspace_compare_fds_noted(s.state, o, a, p, &notes, nullptr, nullptr);
+        },
+        [&](int o, int a, filterspace_places* p) {
+            return filterspace_compare_fds_placed(s.state, o, a, p, never, nullptr);
+        },
+    };
+    for (const auto& [out_fd, ans_fd, want] : {std::tuple{-1, ans, FILTERSPACE_OUTPUT_UNREADABLE},
+                                               {out, -1, FILTERSPACE_ANSWER_UNREADABLE},
+                                               {blank, -1, FILTERSPACE_ANSWER_UNREADABLE},
+                                               {-1, -1, FILTERSPACE_OUTPUT_UNREADABLE}})
+        for (const auto& call : calls) {
+            SCOPED_TRACE(std::to_string(out_fd) + " against " + std::to_string(ans_fd));
+            errno = 0;
+            EXPECT_EQ(call(out_fd, ans_fd, &places), want);
+            EXPECT_EQ(errno, EBADF);
+            EXPECT_EQ((want == FILTERSPACE_OUTPUT_UNREADABLE ? places.output : places.answer).error, EBADF);
+        }
+    for (const size_t fed : {size_t{3}, size_t{0}}) {
+        ASSERT_EQ(filterspace_stream_begin_fd(s.state, -1, 0, nullptr, nullptr), 0);
+        errno = 0;
+        EXPECT_EQ(filterspace_stream_feed(s.state, "1 2", fed), FILTERSPACE_ANSWER_UNREADABLE) << fed << " bytes fed";
+        EXPECT_EQ(errno, EBADF);
+        EXPECT_EQ(filterspace_stream_finish(s.state, &places), FILTERSPACE_ANSWER_UNREADABLE);
+        EXPECT_EQ(places.answer.error, EBADF);
+    }
+    ASSERT_EQ(filterspace_stream_begin_fd(s.state, -1, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(filterspace_stream_finish(s.state, nullptr), FILTERSPACE_ANSWER_UNREADABLE) << "finished unfed";
+    close(blank);
     close(out);
     close(ans);
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -130,6 +131,8 @@ std::string same_words(std::string text) {
     for (size_t at; (at = text.find("I/O error")) != std::string::npos;) text.replace(at, 9, "Input/output error");
     for (size_t at; (at = text.find("Filename too long")) != std::string::npos;)
         text.replace(at, 17, "File name too long");
+    for (size_t at; (at = text.find("Too many open files")) != std::string::npos;)
+        text.replace(at, 19, "No file descriptors available");
     return text;
 }
 
@@ -356,10 +359,11 @@ std::vector<Row> testlib_rows(int wa, int pe, int fail) {
          .args = {"in", "dir", "ans"},
          .status = pe,
          .err = "wrong output format cannot open the output file dir: Is a directory\n"},
+        // An I/O error comes from the judge's machine, not from the contestant's file.
         {.what = "output unreadable",
          .args = {"in", "/proc/self/mem", "ans"},
-         .status = pe,
-         .err = "wrong output format cannot read the output file /proc/self/mem: Input/output error\n",
+         .status = fail,
+         .err = "FAIL cannot read the output file /proc/self/mem: Input/output error\n",
          .posix_only = true},
         {.what = "output of unknown status",
          .args = {"in", "right", "ans"},
@@ -630,6 +634,35 @@ INSTANTIATE_TEST_SUITE_P(Builds, TestlibEjudge, ::testing::Values(Variant{"gxx_d
 
 // ---- Problem package output validator: facts from BAPCtools and problemtools.
 
+// What a judge puts where a file is to go, to discard it or to pass it on: a device of its own
+// ("null" or "full", made here) or a link to one of the process's streams ("/proc/self/fd/1").
+const std::pair<const char*, const char*> stand_ins[] = {
+    {"null", "null"}, {"full", "full"}, {"stdout", "/proc/self/fd/1"}, {"stderr", "/proc/self/fd/2"}};
+
+void stand_in(const std::string& path, const std::string& what) {
+    if (what[0] == '/') {
+        ASSERT_EQ(symlink(what.c_str(), path.c_str()), 0);
+    } else {
+        ASSERT_EQ(mknod(path.c_str(), S_IFCHR | 0666, makedev(1, what == "null" ? 3 : 7)), 0);
+    }
+}
+
+void expect_standing(const std::string& path, const std::string& what) {
+    struct stat st = {};
+    EXPECT_TRUE(lstat(path.c_str(), &st) == 0 && (what[0] == '/' ? S_ISLNK(st.st_mode) : S_ISCHR(st.st_mode)))
+        << path << " replaced";
+}
+
+// A private copy of them in the scratch directory's dev/.
+void private_dev(const std::string& dir, RunOptions&) {
+    ASSERT_EQ(mkdir((dir + "/dev").c_str(), 0755), 0);
+    for (const auto& [name, what] : stand_ins) stand_in(dir + "/dev/" + name, what);
+}
+
+void devices_stand(const std::string& dir) {
+    for (const auto& [name, what] : stand_ins) expect_standing(dir + "/dev/" + name, what);
+}
+
 constexpr char team_wrong[] =
     "Wrong answer: first difference at visible byte 4: line 3, column 3 of the output; line 2, column 3 of the "
     "answer.\n";
@@ -710,6 +743,23 @@ std::vector<Row> validator_rows() {
              },
          .stdin_path = "right",
          .needs_static = true,
+         .posix_only = true},
+        // A device or a standard stream that the judge put at a file's name is written there.
+        {.what = "message files a device and a standard stream",
+         .args = {"in", "ans", "fb"},
+         .status = 43,
+         .out = team_wrong,
+         .prepare =
+             [](const std::string& dir, RunOptions&) {
+                 stand_in(dir + "/fb/judgemessage.txt", "null");
+                 stand_in(dir + "/fb/teammessage.txt", "/proc/self/fd/1");
+             },
+         .verify =
+             [](const std::string& dir) {
+                 expect_standing(dir + "/fb/judgemessage.txt", "null");
+                 expect_standing(dir + "/fb/teammessage.txt", "/proc/self/fd/1");
+             },
+         .stdin_path = "wrong",
          .posix_only = true},
         // An earlier judge error that cannot be removed is told to the jury; the verdict stands.
         {.what = "stale judgeerror.txt kept",
@@ -1230,6 +1280,9 @@ Files lemon_failure_files(const std::string& reason) {
 
 std::vector<JudgedRow> lemon_rows() {
     const std::string wrong = std::string("wrong answer: ") + wrong_message;
+    const std::string unreplaceable =
+        "cannot write the score file ro/score: Permission denied; the score file ro/score cannot be removed: it was "
+        "emptied";
     auto planted = [](bool fifo) {
         return [fifo](const std::string& dir, RunOptions&) {
             std::ofstream(dir + "/target") << "kept";
@@ -1281,12 +1334,14 @@ std::vector<JudgedRow> lemon_rows() {
           .status = 0,
           .files = lemon_files("0\n", "wrong answer: the output cannot be opened: Is a directory")},
          Meant::wrong},
+        // An I/O error comes from the judge's machine, not from the contestant's file.
         {{.what = "output unreadable",
           .args = lemon_call("/proc/self/mem", "ans"),
-          .status = 0,
-          .files = lemon_files("0\n", "wrong answer: the output cannot be read: Input/output error"),
+          .status = 1,
+          .err = lemon_prefix + "cannot read the output file /proc/self/mem: Input/output error\n",
+          .files = lemon_failure_files("cannot read the output file /proc/self/mem: Input/output error"),
           .posix_only = true},
-         Meant::wrong},
+         Meant::judge_failure},
         // One path twice is the judge's call (answer validation); another name is the contestant's link.
         {{.what = "one path twice",
           .args = lemon_call("ans", "ans"),
@@ -1363,6 +1418,45 @@ std::vector<JudgedRow> lemon_rows() {
           .prepare = planted(true),
           .posix_only = true},
          Meant::right},
+        // Devices and standard streams that a judge names are written where they stand, never
+        // replaced (as root, that would break the machine): here a private copy of /dev.
+        {{.what = "score to a null device, message to standard output",
+          .args = {"in", "right", "ans", "100", "dev/null", "dev/stdout"},
+          .status = 0,
+          .out = std::string(ok_message) + "\n",
+          .prepare = private_dev,
+          .verify = devices_stand,
+          .posix_only = true},
+         Meant::right},
+        {{.what = "score to a full device, message to standard error",
+          .args = {"in", "right", "ans", "100", "dev/full", "dev/stderr"},
+          .status = 1,
+          .err = lemon_prefix + "cannot write the score file dev/full: No space left on device\njudge error: cannot "
+                                "write the score file dev/full: No space left on device\n",
+          .prepare = private_dev,
+          .verify = devices_stand,
+          .posix_only = true},
+         Meant::judge_failure},
+        // A score file that cannot be replaced (a read-only directory, here as an unprivileged user)
+        // is emptied: an earlier 100 would be read as this run's by a judge that ignores the status.
+        {{.what = "an earlier score file that cannot be replaced",
+          .args = {"in", "wrong", "ans", "100", "ro/score", "fb/message"},
+          .status = 1,
+          .err = lemon_prefix + unreplaceable + "\n",
+          .files = {{"ro/score", ""}, {"fb/message", "judge error: " + unreplaceable + "\n"}},
+          .prepare =
+              [](const std::string& dir, RunOptions& options) {
+                  constexpr uid_t nobody = 65534;
+                  ASSERT_EQ(mkdir((dir + "/ro").c_str(), 0755), 0);
+                  std::ofstream(dir + "/ro/score") << "100\n";
+                  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+                  for (const char* owned : {"/ro", "/ro/score", "/fb"})
+                      ASSERT_EQ(chown((dir + owned).c_str(), nobody, nobody), 0);
+                  ASSERT_EQ(chmod((dir + "/ro").c_str(), 0555), 0);
+                  options.user = nobody;
+              },
+          .posix_only = true},
+         Meant::judge_failure},
         {{.what = "closed standard streams",
           .args = lemon_call("wrong", "ans"),
           .status = 0,
@@ -1409,6 +1503,7 @@ TEST_P(Lemon, EveryLemonJudgeReadsTheRowsAsMeant) {
         const std::string full = args.size() > 3 ? args[3] : "";
         std::string score_path = args.size() > 4 ? args[4] : "";
         std::replace(score_path.begin(), score_path.end(), '\\', '/');  // Windows' separators
+        if (score_path.rfind("dev/", 0) == 0) return;  // a score discarded or passed on: no judge reads it
         const std::optional<std::string> score =
             args.size() > 4 ? read_file(dir + "/" + score_path) : std::optional<std::string>();
         const SpecialJudgeRun judged = as_judged(run, score);
@@ -1470,9 +1565,9 @@ std::vector<JudgedRow> hustoj_rows() {
         {{.what = "output unreadable",
           .args = {"in", "ans", "/proc/self/mem"},
           .status = 1,
-          .out = both("wrong answer: the output cannot be read: Input/output error"),
-          .err = both("wrong answer: the output cannot be read: Input/output error")},
-         Meant::wrong},
+          .out = both("judge error: the output cannot be read: Input/output error"),
+          .err = both("judge error: the output cannot be read: Input/output error")},
+         Meant::judge_failure},
         {{.what = "one path twice",
           .args = {"in", "ans", "ans"},
           .status = 0,
@@ -1602,11 +1697,21 @@ std::vector<JudgedRow> syzoj_rows() {
           .prepare = syzoj_files(nullptr, "ans")},
          Meant::wrong},
         {{.what = "output unreadable",
-          .status = 0,
-          .out = "0\n",
-          .err = "wrong answer: the output cannot be read: Input/output error\n",
+          .status = 1,
+          .err = failure + "cannot read the output: Input/output error\n",
           .prepare = syzoj_files(nullptr, "ans", "/proc/self/mem")},
-         Meant::wrong},
+         Meant::judge_failure},
+        // Out of descriptors: the judge's machine, never the contestant's wrong answer.
+        {{.what = "no descriptor left for the output",
+          .status = 1,
+          .err = failure + "cannot open the output: No file descriptors available\n",
+          .prepare =
+              [](const std::string& dir, RunOptions& options) {
+                  syzoj_files("right", "ans")(dir, options);
+                  options.limits.emplace_back(RLIMIT_NOFILE, 3);
+              },
+          .needs_static = true},
+         Meant::judge_failure},
         {{.what = "output a link to the answer",
           .status = 0,
           .out = "0\n",

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -318,6 +319,42 @@ TEST_F(ReadAheadTest, ThreadsOnlyWhereWorthItAndStoppedWithTheComparison) {
     const auto [threads, result] = threads_seen(big, big, ReadAhead::always, [](int call) { return call >= 6; });
     EXPECT_EQ(threads, 2);
     EXPECT_TRUE(result == Comparison::out_unreadable || result == Comparison::ans_unreadable);
+}
+
+// A stop function that forks: the child has none of the readers, and finishes the comparison
+// reading in turn from where it stood, as its parent does with them (waiting for the readers, it
+// never finished once).
+TEST_F(ReadAheadTest, ChildForkedDuringTheComparisonReadsInTurn) {
+    std::mt19937 rng(34);
+    std::string out = numbers(rng, 6 * block, {" ", "\n"}), ans = out;
+    ans[ans.size() - 5] = ans[ans.size() - 5] == '7' ? '8' : '7';
+    const int out_fd = memory_file(out), ans_fd = memory_file(ans);
+    const Observed in_turn = compare(out_fd, ans_fd, ReadAhead::never);
+    lseek(out_fd, 0, SEEK_SET);
+    lseek(ans_fd, 0, SEEK_SET);
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t parent = getpid();
+    pid_t child = -1;
+    Observed seen = observe(*workspace_, out_fd, ans_fd, ReadAhead::always, [&child](int call) {
+        if (call == 3) child = fork();
+        return 0;
+    });
+    if (getpid() != parent) _exit(write(report[1], &seen, sizeof seen) == sizeof seen ? 0 : 4);
+    close(report[1]);
+    ASSERT_GT(child, 0);
+    Observed childs;
+    pollfd reported{report[0], POLLIN, 0};
+    const bool finished = poll(&reported, 1, 20000) == 1 && read(report[0], &childs, sizeof childs) == sizeof childs;
+    if (!finished) kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(report[0]);
+    ASSERT_TRUE(finished) << "the child never finished";
+    expect_same(in_turn, childs);
+    expect_same(in_turn, seen);
+    close(out_fd);
+    close(ans_fd);
 }
 
 #ifdef TEST_SECCOMP

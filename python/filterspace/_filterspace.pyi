@@ -11,7 +11,7 @@ class _ReadsInto(Protocol):
     def readinto(self, buffer: memoryview) -> int: ...
 
 _Buffer = Union[bytes, bytearray, memoryview]
-_File = Union[str, bytes, os.PathLike[str], os.PathLike[bytes], int, _HasFileno]
+_File = Union[str, bytes, os.PathLike[str], os.PathLike[bytes], int, _HasFileno, _ReadsInto]
 
 class Place:
     """Where one side stopped, counted from 1 as filterspace_cmp prints it."""
@@ -82,14 +82,17 @@ def compare(output: _Buffer, answer: _Buffer, *, notes: bool = False) -> Result:
     thread gives an unspecified result, never a read outside it."""
 
 def compare_files(output: _File, answer: _File, *, notes: bool = False) -> Result:
-    """Compares two files, streamed: a path; a descriptor, from its offset; a binary file object,
-    from its tell(), and left there. A text file raises TypeError, a file object that cannot tell
-    its position ValueError; Ctrl-C in the main thread ends it with KeyboardInterrupt."""
+    """Compares two files, streamed: a path; a descriptor, from its offset; a binary file whose
+    bytes are its descriptor's (io.FileIO or a buffered reader over one), from its tell(), and left
+    there; any other object with readinto() or read() (a gzip, bz2 or lzma file), read through it
+    (no notes then). A text file raises TypeError, a file object that cannot tell its position
+    ValueError; Ctrl-C in the main thread ends it with KeyboardInterrupt."""
 
 class Stream:
     """A comparison to which the output is written as it arrives, against an answer read only as
     far as the output needs: bytes-like (the answer itself), a path (str or os.PathLike), a
-    descriptor, a binary file object, or an object with readinto() and no descriptor."""
+    descriptor, a binary file whose bytes are its descriptor's, or any other object with
+    readinto() or read() (a zip member, a gzip file), read through it."""
     def __init__(
         self,
         answer: Union[_Buffer, str, os.PathLike[str], os.PathLike[bytes], int, _HasFileno, _ReadsInto],

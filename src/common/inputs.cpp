@@ -143,8 +143,6 @@ int open_readable_file(const char* path, FileIdentity* identity) {
     return -1;
 }
 
-bool remove_entry(const char* path) { return unlink(path) == 0; }
-
 FILE* create_text_file(const char* path) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;

@@ -2,6 +2,7 @@
 // arguments as text. Written for Linux and, for the drop-ins, for Windows (MinGW-w64).
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -29,6 +30,15 @@ inline constexpr unsigned standard_input_closed = 1;
 // with EBADF, as the closed descriptor it stands for.
 int open_readable_file(const char* path, FileIdentity* identity);
 
+// Trouble that comes from the judge's machine, not from a file that a contestant left: no
+// descriptor or memory to be had to open it, a device that fails to read it. An output that cannot
+// be opened or read for one of these is a judge failure where the protocol has one, never a wrong
+// answer.
+inline bool machine_refused_open(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
+}
+inline bool machine_failed_read(int error) { return error == EIO; }
+
 // A compared with itself is always right, so the front-ends refuse an output that is the answer
 // under another name:
 inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
@@ -41,8 +51,10 @@ inline constexpr char same_file_reason[] = "an answer compared with itself is al
 // Linux a FIFO without a reader fails instead of blocking. Null with errno set on failure.
 FILE* create_text_file(const char* path);
 
-// Removes the entry at path (UTF-8): a link itself, never what it points to. False with errno set.
+#ifdef _WIN32
+// Removes the entry at path (UTF-8). False with errno set.
 bool remove_entry(const char* path);
+#endif
 
 // The arguments in UTF-8: argv itself on Linux; on Windows, the wide command line converted, so
 // that a path outside the system's code page arrives whole.

@@ -130,15 +130,21 @@ struct SideSurvey {
     unsigned byte_order_mark = 0;
 };
 
-// Where a side's bytes come from, when it reads them itself: a descriptor, or the caller's
-// function (fd -1); or a descriptor's side of the threads reading ahead, once they run.
+// Where a side's bytes come from: handed to it by the comparison's caller (or all in memory), or
+// read by the side itself from a descriptor, from the caller's function, or from a descriptor's
+// side of the threads reading ahead, once they run. Which, is told by kind alone: a descriptor of
+// -1 is a descriptor that cannot be read, never a side waiting to be handed bytes.
 struct Source {
+    enum Kind { handed, descriptor, reader } kind = handed;
     int fd = -1;
-    const Reader* reader = nullptr;
+    const Reader* read_by = nullptr;
     ReadingAhead* ahead = nullptr;
     unsigned lane = 0;  // the side in ahead
-    bool reads() const { return fd >= 0 || reader != nullptr; }
+    bool reads() const { return kind != handed; }
 };
+
+Source descriptor_source(int fd) { return Source{Source::descriptor, fd}; }
+Source reader_source(const Reader& reader) { return Source{Source::reader, -1, &reader}; }
 
 // What has arrived of a source, up to engine_block_size bytes, read into `into`, or where the
 // threads reading ahead hold it (then `into` is pointed there): 0 at its end, -1 with `error` set
@@ -151,10 +157,11 @@ long read_next(const Source& source, uint8_t*& into, const StopCheck* stop, int&
             return -1;
         }
         if (source.ahead != nullptr) return source.ahead->next(source.lane, into, error);
-        const long got = source.reader != nullptr ? source.reader->read(source.reader->context, into, engine_block_size)
-                                                  : read_some(source.fd, into, engine_block_size);
+        const long got = source.kind == Source::reader
+                             ? source.read_by->read(source.read_by->context, into, engine_block_size)
+                             : read_some(source.fd, into, engine_block_size);
         if (got >= 0) return std::min(got, static_cast<long>(engine_block_size));
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && source.reader == nullptr) {
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && source.kind == Source::descriptor) {
             if (!wait_readable(source.fd) && errno != EINTR) break;
         } else if (errno != EINTR) {
             break;
@@ -419,8 +426,8 @@ void before_reading(Noting& noting, Side& side) {
 // On a difference, the rest of an answer that is in memory or a regular file, for the answer's
 // notes alone: a pipe is not waited for, nor is the caller's reader.
 void survey_rest_of_answer(const KernelSet& kernels, Side& ans) {
-    if (ans.source.reader != nullptr) return;
-    if (ans.source.fd >= 0) {
+    if (ans.source.kind == Source::reader) return;
+    if (ans.source.kind == Source::descriptor) {
         struct stat status {};
         if (fstat(ans.source.fd, &status) != 0 || !S_ISREG(status.st_mode)) return;
     }
@@ -566,7 +573,7 @@ std::optional<Comparison> compare_sides(ComparisonCore& core) {
     for (;;) {
         // The player's output is always read before the standard answer.
         const bool out_has_data = out.has_data();
-        if (!out_has_data && out.starving()) return std::nullopt;
+        if (!out_has_data && out.starving() && !ans.failed()) return std::nullopt;
         const bool both_have_data = out_has_data && ans.has_data();
         if (core.kernels == nullptr && out.read_total + ans.read_total > probe_after) core.kernels = &best_kernel_set();
         const KernelSet& active = core.kernels != nullptr ? *core.kernels : scalar;
@@ -608,6 +615,14 @@ inline __attribute__((always_inline)) std::optional<Comparison> run(ComparisonCo
     return result;
 }
 
+// An unreadable side's error in errno, whatever ran since its read failed (or since it was found
+// unreadable before any read).
+Comparison told_unreadable(const ComparisonCore& core, Comparison result) {
+    if (result == Comparison::out_unreadable) errno = core.out.error;
+    if (result == Comparison::ans_unreadable) errno = core.ans.error;
+    return result;
+}
+
 // Starts reading both descriptors ahead, where the mode asks for it, from the sides' next reads on.
 void start_reading_ahead(ReadingAhead& ahead, ReadAhead mode, Source& out, Source& ans) {
     if (!ahead.start(out.fd, ans.fd, mode)) return;
@@ -621,7 +636,8 @@ void start_reading_ahead(ReadingAhead& ahead, ReadAhead mode, Source& out, Sourc
 // block (a smaller input is not worth a thread, and costs nothing more); before it when forced.
 Comparison run_reading_output(ComparisonCore& core, int out_fd, uint8_t* block, const StopCheck* stop, ReadAhead mode,
                               ReadingAhead& ahead) {
-    Source out{out_fd};
+    Source out = descriptor_source(out_fd);
+    if (out_fd < 0) core.out.error = EBADF;  // told before the answer's, as the output is read first
     if (mode == ReadAhead::always) start_reading_ahead(ahead, mode, out, core.ans.source);
     for (;;) {
         if (const std::optional<Comparison> result = run(core)) return *result;
@@ -672,13 +688,15 @@ Side handed_side(uint8_t* visible, Place* place) { return Side{Source{}, nullptr
 Side reading_side(Source source, uint8_t* block, uint8_t* visible, Place* place, const StopCheck* stop) {
     Side side{source, block, visible, place};
     side.stop = stop;
+    // A caller's unchecked failed open(): unreadable before anything is read, on either side.
+    if (source.kind == Source::descriptor && source.fd < 0) side.error = EBADF;
     return side;
 }
 
 Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, const KernelSet* kernels, Places* where,
                                const StopCheck* stop, Notes* notes, ReadAhead read_ahead) {
     ComparisonCore core{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
-                        reading_side(Source{ans_fd}, workspace.ans_block, workspace.ans_visible,
+                        reading_side(descriptor_source(ans_fd), workspace.ans_block, workspace.ans_visible,
                                      where != nullptr ? &where->ans : nullptr, stop),
                         kernels, where};
     ReadingAhead ahead;
@@ -686,7 +704,7 @@ Comparison compare_descriptors(Workspace& workspace, int out_fd, int ans_fd, con
         return run_reading_output(c, out_fd, workspace.out_block, stop, read_ahead, ahead);
     });
     ahead.stop();  // after the notes, which may read the rest of the answer
-    return result;
+    return told_unreadable(core, result);
 }
 
 // A buffer in memory as a side whose one block has been read and whose end has been met. (The
@@ -727,7 +745,7 @@ Comparison compare_buffers(Workspace& workspace, const uint8_t* out, size_t out_
 }
 
 bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck* stop) {
-    Side side = reading_side(Source{fd}, workspace.out_block, workspace.out_visible, nullptr, stop);
+    Side side = reading_side(descriptor_source(fd), workspace.out_block, workspace.out_visible, nullptr, stop);
     SideSurvey survey;
     side.noted = &survey;
     const KernelSet* kernels = &all_kernel_sets().front();
@@ -750,7 +768,7 @@ OutputStream::OutputStream(Workspace& workspace, int ans_fd, Places* where, cons
                            const KernelSet* kernels) {
     static_assert(sizeof(ComparisonCore) <= sizeof core_ && alignof(ComparisonCore) <= 8);
     new (core_) ComparisonCore{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
-                               reading_side(Source{ans_fd}, workspace.ans_block, workspace.ans_visible,
+                               reading_side(descriptor_source(ans_fd), workspace.ans_block, workspace.ans_visible,
                                             where != nullptr ? &where->ans : nullptr, stop),
                                kernels, where};
     // A stream tells the places of a difference: the ends of sides that are the same would cost a
@@ -760,7 +778,7 @@ OutputStream::OutputStream(Workspace& workspace, int ans_fd, Places* where, cons
 
 OutputStream::OutputStream(Workspace& workspace, const Reader& ans, Places* where, const StopCheck* stop) {
     new (core_) ComparisonCore{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
-                               reading_side(Source{-1, &ans}, workspace.ans_block, workspace.ans_visible,
+                               reading_side(reader_source(ans), workspace.ans_block, workspace.ans_visible,
                                             where != nullptr ? &where->ans : nullptr, stop),
                                nullptr, where};
     // A stream tells the places of a difference: the ends of sides that are the same would cost a
@@ -782,9 +800,10 @@ OutputStream::~OutputStream() { core().~ComparisonCore(); }
 
 std::optional<Comparison> OutputStream::feed(const uint8_t* chunk, size_t size) {
     fed_ += size;
-    if (result_.has_value() || size == 0) return result_;
-    core().out.take(chunk, size);
-    result_ = run(core());
+    if (result_.has_value()) return result_;
+    if (size != 0) core().out.take(chunk, size);
+    result_ = run(core());  // also for no bytes: an answer unreadable from the start is told at once
+    if (result_.has_value()) (void)told_unreadable(core(), *result_);
     return result_;
 }
 
@@ -792,6 +811,7 @@ Comparison OutputStream::finish() {
     if (!result_.has_value()) {
         core().out.ended = true;
         result_ = ended(run(core()));
+        (void)told_unreadable(core(), *result_);
     }
     return *result_;
 }

@@ -54,6 +54,9 @@ struct ReadAheadLane {
 
 struct ReadAheadLanes {
     ReadAheadLane lane[2];
+    // The process whose threads read ahead: a child forked meanwhile (by a stop function, say)
+    // has none of them, and reads in turn from where the comparison stands.
+    pid_t owner = 0;
 };
 
 namespace {
@@ -148,6 +151,19 @@ void stop_reader(ReadAheadLane& lane) {
     lane.running = false;
 }
 
+// A forked child's next block, read in turn: its copy of the lanes' locks may be held by threads
+// it does not have, so it never takes them.
+long read_in_turn(ReadAheadLane& lane, uint8_t*& bytes, int& error) {
+    bytes = lane.block(lane.taken++);
+    long got;
+    do got = pread(lane.fd, bytes, engine_block_size, static_cast<off_t>(lane.taken_to));
+    while (got < 0 && errno == EINTR);
+    error = got < 0 ? (errno != 0 ? errno : EIO) : 0;
+    if (got > 0) lane.taken_to += static_cast<uint64_t>(got);
+    if (got < 0) errno = error;
+    return got;
+}
+
 }  // namespace
 
 bool ReadingAhead::start(int out_fd, int ans_fd, ReadAhead mode) {
@@ -173,6 +189,7 @@ bool ReadingAhead::start(int out_fd, int ans_fd, ReadAhead mode) {
         lane.ring = ring + size_t{side} * read_ahead_blocks * engine_block_size;
         lane.read_at = lane.taken_to = static_cast<uint64_t>(offsets[side]);
     }
+    lanes->owner = getpid();
     lanes_ = lanes;
     if (!start_reader(lanes->lane[0]) || !start_reader(lanes->lane[1])) {
         stop();  // nothing was taken: the descriptors stay where they were
@@ -183,6 +200,7 @@ bool ReadingAhead::start(int out_fd, int ans_fd, ReadAhead mode) {
 
 long ReadingAhead::next(unsigned side, uint8_t*& bytes, int& error) {
     ReadAheadLane& lane = lanes_->lane[side];
+    if (getpid() != lanes_->owner) return read_in_turn(lane, bytes, error);
     pthread_mutex_lock(&lane.mutex);
     if (lane.taken > lane.released) {  // the block held until now is done with
         lane.released = lane.taken;
@@ -207,7 +225,8 @@ long ReadingAhead::next(unsigned side, uint8_t*& bytes, int& error) {
 
 void ReadingAhead::stop() {
     if (lanes_ == nullptr) return;
-    for (ReadAheadLane& lane : lanes_->lane) stop_reader(lane);
+    if (getpid() == lanes_->owner)
+        for (ReadAheadLane& lane : lanes_->lane) stop_reader(lane);
     // The readers never moved the descriptors (pread).
     for (ReadAheadLane& lane : lanes_->lane)
         if (lane.taken != 0) (void)lseek(lane.fd, static_cast<off_t>(lane.taken_to), SEEK_SET);

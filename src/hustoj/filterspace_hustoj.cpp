@@ -4,8 +4,8 @@
 // answer's, 1 otherwise. One line of message on standard error (HUSTOJ shows it to the submitter)
 // and on standard output (Hydro's message): never a byte of the answer, never a path, and none of
 // the words for which HUSTOJ's page hides a message from its submitter. The protocol has no
-// outcome for a judge failure: an answer that cannot be read is never right (exit 1), and the
-// message says "judge error" plainly.
+// outcome for a judge failure: an answer that cannot be read, or an output that the machine's
+// trouble keeps from being read, is never right (exit 1), and the message says "judge error".
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     FileIdentity output_status, answer_status;
     const int output = open_readable_file(output_path, &output_status);
     if (output < 0) {
-        (void)snprintf(message, sizeof message, "wrong answer: the output cannot be opened: %s", strerror(errno));
+        (void)snprintf(message, sizeof message, "%s: the output cannot be opened: %s",
+                       machine_refused_open(errno) ? "judge error" : "wrong answer", strerror(errno));
         return outcome(wrong, message);
     }
     const int answer = open_readable_file(answer_path, &answer_status);
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
                            where.out.visible == 1 ? "byte matches" : "bytes match");
             return outcome(right, message);
         case Comparison::out_unreadable:
-            (void)snprintf(message, sizeof message, "wrong answer: the output cannot be read: %s",
+            (void)snprintf(message, sizeof message, "%s: the output cannot be read: %s",
+                           machine_failed_read(where.out.error) ? "judge error" : "wrong answer",
                            strerror(where.out.error));
             return outcome(wrong, message);
         case Comparison::ans_unreadable:

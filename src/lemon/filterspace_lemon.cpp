@@ -4,10 +4,11 @@
 // Right: the full score in the score file, as decimal digits and a newline; wrong: 0. The message
 // file tells where the output parts from the answer (never a byte of the answer: an export of the
 // results may reach contestants). Exit 0 whenever it judged. A judge failure (a bad call or full
-// score, an answer that cannot be opened or read, a score file that cannot be written) leaves no
-// score file and exits 1, with the reason in the message file where it can be written and on
-// standard error: each judge that speaks the protocol fails the test case on one or the other.
-// The score and message files are made afresh, never written through what stood at their paths.
+// score, an answer that cannot be opened or read, an output that the machine's trouble keeps from
+// being opened or read, a score file that cannot be written) leaves no score file and exits 1, with the reason in the
+// message file where it can be written and on standard error: each judge that speaks the protocol fails the test case
+// on one or the other. The score and message files are made afresh, never written through what stood at their paths,
+// unless the judge named a device or a standard stream there (/dev/null, /dev/stdout).
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -29,8 +30,9 @@ struct Files {
     const char* message;
 };
 
-// A judge failure: no score file (an earlier one removed), the reason in the message file and on
-// standard error. Returns the exit status.
+// A judge failure: no score file (an earlier one removed, or emptied where it cannot be), the
+// reason in the message file and on standard error, with what is left at the score file's path
+// where it is not nothing. Returns the exit status.
 __attribute__((format(printf, 2, 3))) int fail(const Files& files, const char* format, ...) {
     char reason[4096];
     va_list arguments;
@@ -39,12 +41,20 @@ __attribute__((format(printf, 2, 3))) int fail(const Files& files, const char* f
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
     (void)vsnprintf(reason, sizeof reason, format, arguments);
     va_end(arguments);
+    const Left left = files.score != nullptr ? clear_judge_file(files.score) : Left::nothing;
+    const size_t used = strlen(reason);
+    if (left == Left::emptied)
+        (void)snprintf(reason + used, sizeof reason - used, "; the score file %s cannot be removed: it was emptied",
+                       files.score);
+    if (left == Left::stale)
+        (void)snprintf(reason + used, sizeof reason - used,
+                       "; an earlier score file stays at %s, which can be neither removed nor emptied: %s", files.score,
+                       strerror(errno));
     (void)fprintf(stderr, "filterspace_lemon: %s\n", reason);
-    if (files.score != nullptr) (void)remove_entry(files.score);
     if (files.message != nullptr) {
         char message[4200];
         (void)snprintf(message, sizeof message, "judge error: %s\n", reason);
-        (void)write_file_afresh(files.message, message);
+        (void)write_judge_file(files.message, message);
     }
     return failed;
 }
@@ -53,11 +63,11 @@ __attribute__((format(printf, 2, 3))) int fail(const Files& files, const char* f
 int verdict(const Files& files, const char* score, const char* message) {
     char score_line[32];
     (void)snprintf(score_line, sizeof score_line, "%s\n", score);
-    if (!write_file_afresh(files.score, score_line))
+    if (!write_judge_file(files.score, score_line))
         return fail(files, "cannot write the score file %s: %s", files.score, strerror(errno));
     char message_line[1024];
     (void)snprintf(message_line, sizeof message_line, "%s\n", message);
-    if (!write_file_afresh(files.message, message_line))
+    if (!write_judge_file(files.message, message_line))
         (void)fprintf(stderr, "filterspace_lemon: cannot write the message file %s: %s\n", files.message,
                       strerror(errno));
     return judged;
@@ -103,6 +113,8 @@ int main(int argc, char** argv) {
     FileIdentity output_status, answer_status;
     char message[512];
     const int output = open_readable_file(output_path, &output_status);
+    if (output < 0 && machine_refused_open(errno))
+        return fail(files, "cannot open the output file %s: %s", output_path, strerror(errno));
     if (output < 0) {
         (void)snprintf(message, sizeof message, "wrong answer: the output cannot be opened: %s", strerror(errno));
         return verdict(files, "0", message);
@@ -124,6 +136,8 @@ int main(int argc, char** argv) {
                            where.out.visible == 1 ? "byte matches" : "bytes match");
             return verdict(files, full_score, message);
         case Comparison::out_unreadable:
+            if (machine_failed_read(where.out.error))
+                return fail(files, "cannot read the output file %s: %s", output_path, strerror(where.out.error));
             (void)snprintf(message, sizeof message, "wrong answer: the output cannot be read: %s",
                            strerror(where.out.error));
             return verdict(files, "0", message);

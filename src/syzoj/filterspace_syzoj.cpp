@@ -4,8 +4,9 @@
 // the working directory (input and code there too are not read). Standard output: 100 when the
 // output's visible bytes are the answer's, else 0, and a newline; standard error: the message,
 // the place first (LibreOJ keeps 256 bytes of it), never a byte of the answer. Exit 0 whenever it
-// judged. A judge failure (an answer that cannot be opened or read, a score that cannot be
-// written) prints nothing on standard output and exits 1: each judge then fails the judgement.
+// judged. A judge failure (an answer that cannot be opened or read, an output that the machine's
+// trouble keeps from being opened or read, a score that cannot be written) prints nothing on standard output and exits
+// 1: each judge then fails the judgement.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -39,6 +40,7 @@ int main() {
     char message[512];
     FileIdentity output_status, answer_status;
     const int output = open_readable_file(output_path, &output_status);
+    if (output < 0 && machine_refused_open(errno)) return fail("cannot open the output", errno);
     if (output < 0) {
         (void)snprintf(message, sizeof message, "wrong answer: the output cannot be opened: %s", strerror(errno));
         return outcome("0", message);
@@ -59,6 +61,7 @@ int main() {
                            where.out.visible == 1 ? "byte matches" : "bytes match");
             return outcome("100", message);
         case Comparison::out_unreadable:
+            if (machine_failed_read(where.out.error)) return fail("cannot read the output", where.out.error);
             (void)snprintf(message, sizeof message, "wrong answer: the output cannot be read: %s",
                            strerror(where.out.error));
             return outcome("0", message);

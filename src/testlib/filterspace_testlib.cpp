@@ -2,7 +2,8 @@
 //   filterspace_testlib [--testset T] [--group G] input output answer [result_file [-appes]]
 // Outcomes and exit codes: ok 0, wrong answer 1 (with where the files part), wrong output format 2
 // (an output that cannot be opened or read: the contestant's fault), FAIL 3 (a bad call, an
-// answer that cannot be opened or read: the judge's). Without a result file the outcome and its
+// answer that cannot be opened or read, or an output that the machine's trouble keeps from being
+// opened or read: the judge's). Without a result file the outcome and its
 // message go to standard error; with one, the message goes to the file (as testlib's XML with
 // -appes) and standard error says to see it. Compiled with -DEJUDGE, the exit codes are
 // ejudge's and the result file is ignored, as in testlib.
@@ -200,6 +201,8 @@ int main(int argc, char** argv) {
     // is a presentation error. The answer is the judge's: trouble with it is a failure.
     FileIdentity output_status, answer_status;
     const int output = open_readable_file(output_path, &output_status);
+    if (output < 0 && machine_refused_open(errno))
+        return quit(result, Outcome::fail, "cannot open the output file %s: %s", output_path, strerror(errno));
     if (output < 0 && errno == ENOENT)
         return quit(result, Outcome::presentation_error, "Output file not found: \"%s\"", output_path);
     if (output < 0)
@@ -220,6 +223,9 @@ int main(int argc, char** argv) {
             return quit(result, Outcome::ok, "%" PRIu64 " visible %s", where.out.visible,
                         where.out.visible == 1 ? "byte matches" : "bytes match");
         case Comparison::out_unreadable:
+            if (machine_failed_read(where.out.error))
+                return quit(result, Outcome::fail, "cannot read the output file %s: %s", output_path,
+                            strerror(where.out.error));
             return quit(result, Outcome::presentation_error, "cannot read the output file %s: %s", output_path,
                         strerror(where.out.error));
         case Comparison::ans_unreadable:

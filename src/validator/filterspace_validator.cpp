@@ -54,7 +54,7 @@ __attribute__((format(printf, 2, 3))) int fail(const Feedback& feedback, const c
     line[end + 1] = '\0';
     (void)fprintf(stderr, "filterspace_validator: %s", line);
     if (feedback.dir >= 0) {
-        if (const int error_file = make_afresh(feedback.dir, judge_error_file); error_file >= 0) {
+        if (const int error_file = open_judge_file(feedback.dir, judge_error_file); error_file >= 0) {
             (void)write_text(error_file, line);
             close(error_file);
         }
@@ -65,7 +65,8 @@ __attribute__((format(printf, 2, 3))) int fail(const Feedback& feedback, const c
 
 // Checked before anything is compared, whatever the verdict would be. Both message files are made
 // afresh, so that nothing planted under their names is opened or followed and no earlier run's
-// words are left; an earlier run's judge error goes too.
+// words are left; an earlier run's judge error goes too. A device or a standard stream that the
+// judge put at a file's name (/dev/null, to discard it) is written where it stands.
 bool open_feedback(const char* path, Feedback& feedback) {
     if (path[0] == '\0') {
         fail(feedback, "the feedback directory is an empty argument");
@@ -76,10 +77,13 @@ bool open_feedback(const char* path, Feedback& feedback) {
         fail(feedback, "cannot open the feedback directory %s: %s", path, strerror(errno));
         return false;
     }
-    const int stale_error = unlinkat(feedback.dir, judge_error_file, 0) == 0 || errno == ENOENT ? 0 : errno;
+    const int stale_error = written_in_place(feedback.dir, judge_error_file) ||
+                                    unlinkat(feedback.dir, judge_error_file, 0) == 0 || errno == ENOENT
+                                ? 0
+                                : errno;
     for (const auto& [fd, name] :
          {std::pair{&feedback.judge, judge_message}, std::pair{&feedback.team, team_message}}) {
-        *fd = make_afresh(feedback.dir, name);
+        *fd = open_judge_file(feedback.dir, name);
         if (*fd < 0) {
             fail(feedback, "cannot replace %s in the feedback directory %s: %s", name, path, strerror(errno));
             return false;

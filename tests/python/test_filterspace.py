@@ -115,6 +115,20 @@ class CompareFiles(unittest.TestCase):
         self.assertEqual((result.output.visible_byte, result.output.offset, result.answer.visible_byte), (1, 0, 1))
         os.close(fd)
         os.close(ans)
+        # A compressed file's descriptor holds its compressed bytes: it is read through readinto().
+        import bz2, gzip, lzma
+        for module in (gzip, bz2, lzma):
+            with self.subTest(compressed=module.__name__):
+                packed = self.path / module.__name__
+                with module.open(packed, "wb") as f:
+                    f.write(b"12 3")
+                with module.open(packed, "rb") as ans, module.open(packed, "rb") as out:
+                    self.assertTrue(filterspace.compare_files(self.path / "out", ans))
+                    wrong = filterspace.compare_files(out, self.path / "wrong")
+                    self.assertEqual((wrong.same, wrong.output.visible_byte, wrong.answer.column), (False, 3, 4))
+                with module.open(packed, "rb") as ans, filterspace.Stream(ans) as stream:
+                    stream.write(b"1 2\n3")
+                self.assertTrue(stream.result)
 
     def test_file_objects_from_the_position_they_report(self):
         tail = b"7 " * 10000  # past a buffer: the descriptors stand inside the files
