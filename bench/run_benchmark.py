@@ -9,7 +9,7 @@ where each set's crossover to compaction lies; what the jury's notes cost; what 
 output in chunks costs beside the comparison of the same bytes in memory; what reading ahead on
 threads costs and saves, in wall and CPU time, by size; and the cost of a call. Exits 1 when a bound is missed. Every run of the checker writes /tmp/_eval.score: do not run it beside a judge.
 
-    bench/run_benchmark.py            256 MiB per side, the figures of the README
+    bench/run_benchmark.py            256 MiB per side, the figures of doc/speed.md
     bench/run_benchmark.py --smoke    small inputs, one round, no bounds: checks that it runs
     bench/run_benchmark.py --baseline OTHER/build/bench
                                       this build against another checkout's, in the same rounds

@@ -9,6 +9,10 @@
 # Otherwise they are ordinary executables against glibc, static unless the sanitizers are on.
 #
 # add_static_command(NAME SOURCE...) builds the command NAME with the engine.
+#
+# The engine, the files of src/common/ and the front-ends that the drop-ins amalgamate are C++14,
+# as judges compile the drop-ins (Hydro's g++ -std=c++14, an older HUSTOJ's g++ with its default
+# standard): they are built so here too, so that nothing newer creeps in.
 
 include(${CMAKE_CURRENT_LIST_DIR}/EngineSources.cmake)
 # The commands need neither exceptions nor run-time type information, whose support code would
@@ -21,6 +25,7 @@ set(lean_options -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -ffun
 # reads large files ahead on threads of its own.
 find_package(Threads REQUIRED)
 add_library(checker_engine STATIC ${engine_sources})
+set_target_properties(checker_engine PROPERTIES CXX_STANDARD 14)
 target_include_directories(checker_engine PUBLIC src/engine)
 target_link_libraries(checker_engine PUBLIC Threads::Threads)
 target_compile_options(checker_engine PRIVATE ${lean_options})
@@ -48,6 +53,7 @@ if(FILTERSPACE_MUSL)
 /usr/include/c++/${gcc_major} /usr/include/${CMAKE_LIBRARY_ARCHITECTURE}/c++/${gcc_major} ${kernel_headers}")
 
   add_library(checker_engine_musl STATIC ${engine_sources})
+  set_target_properties(checker_engine_musl PROPERTIES CXX_STANDARD 14)
   target_include_directories(checker_engine_musl PUBLIC src/engine)
   target_compile_options(checker_engine_musl PRIVATE ${lean_options})
   set_target_properties(checker_engine_musl PROPERTIES RULE_LAUNCH_COMPILE "${musl_launcher}")

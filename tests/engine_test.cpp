@@ -199,6 +199,23 @@ TEST_P(Engine, ReadErrorIsNotEndOfFile) {
         close(failing);
         close(empty);
     }
+    // An output that fails at its first read, against an answer pipe that sends nothing (for 2 s,
+    // then ends): the answer is never waited for.
+    int silent[2];
+    ASSERT_EQ(pipe(silent), 0);
+    std::promise<void> compared;
+    std::thread closer([end = silent[1], done = compared.get_future()] {
+        done.wait_for(std::chrono::seconds(2));
+        close(end);
+    });
+    const int failing = open("/proc/self/mem", O_RDONLY);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(compare(failing, silent[0]), Comparison::out_unreadable);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    compared.set_value();
+    closer.join();
+    close(failing);
+    close(silent[0]);
 }
 
 TEST_P(Engine, ReadErrorOfEitherSideIsReportedForThatSide) {
@@ -333,13 +350,13 @@ TEST(EngineLargeInputs, BeyondFourGibibytes) {
     close(out);
 }
 
-// The README gives the working memory's size once, as this build has it.
-TEST(EngineWorkspace, SizeAsTheReadmeStatesIt) {
-    std::ifstream readme(README_PATH);
+// The library's page gives the working memory's size once, as this build has it.
+TEST(EngineWorkspace, SizeAsTheLibraryPageStatesIt) {
+    std::ifstream readme(LIBRARY_PAGE);
     const std::string text((std::istreambuf_iterator<char>(readme)), std::istreambuf_iterator<char>());
     const std::regex figure(R"(working memory \(about (\d+) KiB)");
     std::smatch found;
-    ASSERT_TRUE(std::regex_search(text, found, figure)) << README_PATH;
+    ASSERT_TRUE(std::regex_search(text, found, figure)) << LIBRARY_PAGE;
     EXPECT_EQ(std::stoul(found[1]), (sizeof(Workspace) + 512) / 1024);
     EXPECT_FALSE(std::regex_search(found.suffix().first, text.cend(), figure)) << "stated twice";
 }

@@ -3,7 +3,7 @@
 # pkg-config and once with CMake's find_package, and run on the shipped example files.
 #   library_install_test.sh BUILD_DIR SOURCE_DIR            into a prefix of its own, run through
 #                                                           LD_LIBRARY_PATH
-#   library_install_test.sh BUILD_DIR SOURCE_DIR system     the README's steps into /usr/local, ldconfig
+#   library_install_test.sh BUILD_DIR SOURCE_DIR system     the library page's steps into /usr/local, ldconfig
 #                                                           included, the example run as any program is:
 #                                                           as root, in a mount namespace of its own over
 #                                                           a scratch /usr/local and /etc
@@ -23,7 +23,7 @@ if [[ $mode == system ]]; then
   cp -a /etc/. "$scratch/etc/"
   mount --bind "$scratch/local" /usr/local
   mount --bind "$scratch/etc" /etc
-  # The README's steps.
+  # The library page's steps (doc/library.md).
   cmake --install "$build" --prefix /usr/local --component library >/dev/null
   cmake --install "$build" --prefix /usr/local --component development >/dev/null
   cc "$source/examples/library/compare.c" -o "$scratch/compare" $(pkg-config --cflags --libs filterspace)
@@ -33,7 +33,7 @@ if [[ $mode == system ]]; then
   fi
   ldconfig
   said=$("$scratch/compare" "$source/examples/out.txt" "$source/examples/ans.txt") ||
-    { echo "FAIL: after the README's steps, the example does not run: $said"; exit 1; }
+    { echo "FAIL: after the library page's steps, the example does not run: $said"; exit 1; }
   [[ $said == same ]] || { echo "FAIL: said $said"; exit 1; }
   echo "installed in /usr/local, ldconfig run: the example runs without LD_LIBRARY_PATH"
   exit 0

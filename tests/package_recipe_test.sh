@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's recipe for problem packages, checked for everything a judge relies on that can be
+# The recipe for problem packages (doc/judges/domjudge-kattis.md), checked for everything a judge relies on that can be
 # checked without the judge: a minimal package of the format laid out, the validator added by
 # examples/problem_package/add_validator.sh, then the paths, execute bits and problem.yaml keys the
 # format reads, and in a copy of the package (as a judge copies it) build, then run on a right

@@ -99,6 +99,18 @@ void PrintTo(const Variant& variant, std::ostream* os) { *os << variant.name; }
 
 std::string test_name(const testing::TestParamInfo<Variant>& info) { return info.param.name; }
 
+// A protocol's command, and its drop-in as the judges compile it (tests/CMakeLists.txt): Hydro's
+// line with g++ and clang++, an older HUSTOJ's g++ line, and MinGW-w64 where there is one.
+::testing::internal::ParamGenerator<Variant> builds(const char* command, const char* gxx, const char* clang,
+                                                    const char* hustoj_line, const char* mingw64 = nullptr) {
+    std::vector<Variant> variants = {{"command", command, COMMANDS_STATIC},
+                                     {"gxx_dropin", gxx, false},
+                                     {"clang_dropin", clang, false},
+                                     {"hustoj_line_dropin", hustoj_line, false}};
+    if (mingw64 != nullptr) variants.push_back({"mingw64_dropin_under_wine", mingw64, false, true});
+    return ::testing::ValuesIn(variants);
+}
+
 // The bytes of the file at path itself: a link, a FIFO or anything but a plain file there is
 // never followed or opened (a FIFO would block the test), and reads as what it is.
 std::optional<std::string> read_file(const std::string& path) {
@@ -261,6 +273,13 @@ protected:
         for (const Row& row : rows) check_row(GetParam(), row);
     }
 };
+
+// The answer's second line, which no message may show.
+constexpr char answer_line[] = "3 4";
+
+void expect_no_answer_byte(const std::string& message) {
+    EXPECT_EQ(message.find(answer_line), std::string::npos) << "a message shows the answer: " << message;
+}
 
 // ---- testlib: facts from testlib 0.9.45 and its checkers run side by side with this one.
 
@@ -598,14 +617,8 @@ TEST_P(Testlib, BehavesAsTestlib) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, Testlib,
-                         ::testing::Values(Variant{"command", TESTLIB_PATH, COMMANDS_STATIC},
-                                           Variant{"gxx_dropin", TESTLIB_GXX_DROPIN, false},
-                                           Variant{"clang_dropin", TESTLIB_CLANG_DROPIN, false},
-                                           Variant{"gxx_cxx20_dropin", TESTLIB_GXX20_DROPIN, false},
-                                           Variant{"clang_cxx20_dropin", TESTLIB_CLANG20_DROPIN, false},
-                                           Variant{"gxx_cxx23_dropin", TESTLIB_GXX23_DROPIN, false},
-                                           Variant{"clang_cxx23_dropin", TESTLIB_CLANG23_DROPIN, false},
-                                           Variant{"mingw64_dropin_under_wine", TESTLIB_MINGW64_DROPIN, false, true}),
+                         builds(TESTLIB_PATH, TESTLIB_GXX_DROPIN, TESTLIB_CLANG_DROPIN, TESTLIB_HUSTOJ_LINE_DROPIN,
+                                TESTLIB_MINGW64_DROPIN),
                          test_name);
 
 // Built with -DEJUDGE: ejudge's exit codes, and the result file ignored.
@@ -669,13 +682,14 @@ constexpr char team_wrong[] =
 constexpr char judge_wrong[] =
     "standard input ans differ: visible byte 4\n  standard input:3:3: 3 5\n                        ^\n  ans:2:3: 3 4\n "
     "            ^\n";
+constexpr char team_ok[] = "ok: 4 visible bytes match\n";
 const Files fresh_messages = {
-    {"fb/judgemessage.txt", ""}, {"fb/teammessage.txt", ""}, {"fb/judgeerror.txt", std::nullopt}};
+    {"fb/judgemessage.txt", ""}, {"fb/teammessage.txt", team_ok}, {"fb/judgeerror.txt", std::nullopt}};
 
 Files judge_error_files(const std::string& reason) {
     return {{"fb/judgeerror.txt", reason + "\n"},
             {"fb/judgemessage.txt", "judge error: " + reason + "\n"},
-            {"fb/teammessage.txt", ""}};
+            {"fb/teammessage.txt", "judge error\n"}};
 }
 
 void plant(const std::string& dir, const std::string& what) {
@@ -733,7 +747,7 @@ std::vector<Row> validator_rows() {
         {.what = "feedback directory read-only",
          .args = {"in", "ans", "fb"},
          .status = 1,
-         .err = prefix + "cannot replace judgemessage.txt in the feedback directory fb: Read-only file system\n",
+         .err = prefix + "cannot replace teammessage.txt in the feedback directory fb: Read-only file system\n",
          .files = {{"fb/judgemessage.txt", std::nullopt}, {"fb/judgeerror.txt", std::nullopt}},
          .prepare =
              [](const std::string&, RunOptions& options) {
@@ -766,7 +780,7 @@ std::vector<Row> validator_rows() {
          .args = {"in", "ans", "fb"},
          .status = 42,
          .err = prefix + stale_note,
-         .files = {{"fb/judgemessage.txt", "note: " + stale_note}, {"fb/teammessage.txt", ""}},
+         .files = {{"fb/judgemessage.txt", "note: " + stale_note}, {"fb/teammessage.txt", team_ok}},
          .prepare =
              [](const std::string& dir, RunOptions&) {
                  ASSERT_EQ(mkdir((dir + "/fb/judgeerror.txt").c_str(), 0755), 0);
@@ -780,12 +794,12 @@ std::vector<Row> validator_rows() {
          .files = {{"fb/judgemessage.txt", "note: " + std::string(split_note) +
                                                "\n  standard input:1:2: 12\n                       ^\n"
                                                "  ans:1:3: 1 2\n             ^\n"},
-                   {"fb/teammessage.txt", ""}},
+                   {"fb/teammessage.txt", team_ok}},
          .stdin_path = "split"},
         {.what = "notes: ignored bytes that are not white space",
          .args = {"in", "ans", "fb"},
          .status = 42,
-         .files = {{"fb/judgemessage.txt", odd_notes}, {"fb/teammessage.txt", ""}},
+         .files = {{"fb/judgemessage.txt", odd_notes}, {"fb/teammessage.txt", team_ok}},
          .stdin_path = "odd"},
         {.what = "notes after the place of a wrong answer",
          .args = {"in", "ans", "fb"},
@@ -799,13 +813,13 @@ std::vector<Row> validator_rows() {
         {.what = "notes: an answer of white space alone",
          .args = {"in", "blank", "fb"},
          .status = 42,
-         .files = {{"fb/judgemessage.txt", blank_note}, {"fb/teammessage.txt", ""}},
+         .files = {{"fb/judgemessage.txt", blank_note}, {"fb/teammessage.txt", "ok: 0 visible bytes match\n"}},
          .stdin_path = "empty"},
         // Judges check each .ans by validating it against itself: then the notes on the answer.
         {.what = "notes: answer validation of a mostly non-ASCII answer",
          .args = {"in", "utf8", "fb"},
          .status = 42,
-         .files = {{"fb/judgemessage.txt", utf8_notes}, {"fb/teammessage.txt", ""}},
+         .files = {{"fb/judgemessage.txt", utf8_notes}, {"fb/teammessage.txt", "ok: 1 visible byte matches\n"}},
          .stdin_path = "utf8"},
         {.what = "answer validation",
          .args = {"in", "ans", "fb"},
@@ -949,7 +963,8 @@ std::vector<Row> validator_rows() {
          .args = {"in", "ans", "fb"},
          .status = 1,
          .err = prefix + "cannot write to the feedback directory: File too large\n",
-         .files = {{"fb/judgeerror.txt", "cannot write to the feedback directory: File too large\n"}},
+         .files = {{"fb/judgeerror.txt", "cannot write to the feedback directory: File too large\n"},
+                   {"fb/teammessage.txt", "judge error\n"}},
          .prepare = [](const std::string&, RunOptions& options) { with_file_size_limit(options, 120); },
          .stdin_path = "wrong"},
     };
@@ -969,16 +984,23 @@ std::vector<Row> validator_rows() {
 
 class Validator : public Protocol {};
 
-TEST_P(Validator, BehavesAsTheJudgesToolsExpect) { check(validator_rows()); }
+// Hydro's kattis type shows the team teammessage.txt, or judgemessage.txt where the first is
+// empty: the jury's words, excerpts of the answer among them, must never reach a team so.
+TEST_P(Validator, BehavesAsTheJudgesToolsExpect) {
+    for (const Row& row : validator_rows())
+        check_row(GetParam(), row, [](const CheckerRun&, const std::string& dir) {
+            const std::optional<std::string> team = read_file(dir + "/fb/teammessage.txt"),
+                                             judge = read_file(dir + "/fb/judgemessage.txt");
+            if (judge && !judge->empty() && team) {
+                EXPECT_FALSE(team->empty()) << "Hydro shows the team: " << *judge;
+            }
+            if (team) expect_no_answer_byte(*team);
+        });
+}
 
 INSTANTIATE_TEST_SUITE_P(Builds, Validator,
-                         ::testing::Values(Variant{"command", VALIDATOR_PATH, COMMANDS_STATIC},
-                                           Variant{"gxx_dropin", VALIDATOR_GXX_DROPIN, false},
-                                           Variant{"clang_dropin", VALIDATOR_CLANG_DROPIN, false},
-                                           Variant{"gxx_cxx20_dropin", VALIDATOR_GXX20_DROPIN, false},
-                                           Variant{"clang_cxx20_dropin", VALIDATOR_CLANG20_DROPIN, false},
-                                           Variant{"gxx_cxx23_dropin", VALIDATOR_GXX23_DROPIN, false},
-                                           Variant{"clang_cxx23_dropin", VALIDATOR_CLANG23_DROPIN, false}),
+                         builds(VALIDATOR_PATH, VALIDATOR_GXX_DROPIN, VALIDATOR_CLANG_DROPIN,
+                                VALIDATOR_HUSTOJ_LINE_DROPIN),
                          test_name);
 
 // ---- CMS: the first line of standard output and of standard error, then ADMIN_MESSAGE: lines.
@@ -1238,13 +1260,6 @@ SpecialJudgeRun as_judged(const CheckerRun& run, const std::optional<std::string
     return {run.exited, run.status, run.out, run.err, score_file};
 }
 
-// The answer's second line, which no message may show.
-constexpr char answer_line[] = "3 4";
-
-void expect_no_answer_byte(const std::string& message) {
-    EXPECT_EQ(message.find(answer_line), std::string::npos) << "a message shows the answer: " << message;
-}
-
 class SchoolJudge : public Protocol {
 protected:
     void check(const std::vector<JudgedRow>& rows,
@@ -1263,8 +1278,8 @@ constexpr char ok_message[] = "ok: 4 visible bytes match";
 constexpr char same_reason[] = "an answer compared with itself is always right";
 const std::string lemon_prefix = "filterspace_lemon: ";
 constexpr char bad_full_score[] =
-    " is not a whole number from 0 to 2147483647 (Hydro: give each test case an integer score, or a sum subtask a "
-    "score its case count divides)";
+    " is not a whole number from 0 to 2147483647 (on Hydro, a case's score written by hand: make it a whole number, "
+    "or use the syzoj checker type)";
 
 std::vector<std::string> lemon_call(const std::string& out, const std::string& ans, const std::string& full = "100") {
     return {"in", out, ans, full, "score", "message"};
@@ -1478,7 +1493,7 @@ std::vector<JudgedRow> lemon_rows() {
           .windows_only = true},
          Meant::right},
     };
-    // A fraction (Hydro's even share of a sum subtask), a sign, more than LemonLime's int holds.
+    // A fraction (a case's score written by hand in a Hydro config), a sign, more than LemonLime's int holds.
     for (const auto& [full, what] :
          std::vector<std::pair<const char*, const char*>>{{"33.333333333333336", "full score a fraction"},
                                                           {"-5", "full score negative"},
@@ -1490,7 +1505,8 @@ std::vector<JudgedRow> lemon_rows() {
                                                           {"1e2", "full score with an exponent"}})
         rows.push_back({{what, lemon_call("right", "ans", full), 1, "",
                          lemon_prefix + "the full score " + full + bad_full_score + "\n",
-                         lemon_failure_files("the full score " + std::string(full) + bad_full_score)},
+                         lemon_failure_files("the full score " + std::string(full) + bad_full_score),
+                         [](const std::string& dir, RunOptions&) { std::ofstream(dir + "/score") << "100\n"; }},
                         Meant::judge_failure});
     return rows;
 }
@@ -1515,10 +1531,8 @@ TEST_P(Lemon, EveryLemonJudgeReadsTheRowsAsMeant) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, Lemon,
-                         ::testing::Values(Variant{"command", LEMON_PATH, COMMANDS_STATIC},
-                                           Variant{"gxx_dropin", LEMON_GXX_DROPIN, false},
-                                           Variant{"clang_dropin", LEMON_CLANG_DROPIN, false},
-                                           Variant{"mingw64_dropin_under_wine", LEMON_MINGW64_DROPIN, false, true}),
+                         builds(LEMON_PATH, LEMON_GXX_DROPIN, LEMON_CLANG_DROPIN, LEMON_HUSTOJ_LINE_DROPIN,
+                                LEMON_MINGW64_DROPIN),
                          test_name);
 
 std::vector<JudgedRow> hustoj_rows() {
@@ -1634,9 +1648,7 @@ TEST_P(Hustoj, EveryHustojJudgeReadsTheRowsAsMeant) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, Hustoj,
-                         ::testing::Values(Variant{"command", HUSTOJ_PATH, COMMANDS_STATIC},
-                                           Variant{"gxx_dropin", HUSTOJ_GXX_DROPIN, false},
-                                           Variant{"clang_dropin", HUSTOJ_CLANG_DROPIN, false}),
+                         builds(HUSTOJ_PATH, HUSTOJ_GXX_DROPIN, HUSTOJ_CLANG_DROPIN, HUSTOJ_HUSTOJ_LINE_DROPIN),
                          test_name);
 
 // The SYZOJ files in the working directory: user_out from a scratch file (or a link to target),
@@ -1766,10 +1778,7 @@ TEST_P(Syzoj, EverySyzojJudgeReadsTheRowsAsMeant) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, Syzoj,
-                         ::testing::Values(Variant{"command", SYZOJ_PATH, COMMANDS_STATIC},
-                                           Variant{"gxx_dropin", SYZOJ_GXX_DROPIN, false},
-                                           Variant{"clang_dropin", SYZOJ_CLANG_DROPIN, false}),
-                         test_name);
+                         builds(SYZOJ_PATH, SYZOJ_GXX_DROPIN, SYZOJ_CLANG_DROPIN, SYZOJ_HUSTOJ_LINE_DROPIN), test_name);
 
 // LemonLime's own testlib mode: three arguments, the verdict from the word that starts standard
 // error (its exit status is not read).

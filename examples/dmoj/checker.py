@@ -3,7 +3,7 @@
 DMOJ calls check() inside the judge with the contestant's output and the judge's answer as bytes;
 filterspace compares them where they stand, with no process started, and the feedback tells the
 contestant where the first difference is, without a byte of the answer. Install the module into
-the judge's own environment first (see the README)."""
+the judge's own environment first (see doc/judges/dmoj.md)."""
 import filterspace
 
 try:

@@ -51,7 +51,7 @@ typedef struct filterspace_places {
     filterspace_place answer;
 } filterspace_places;
 
-/* A comparison's working memory (some hundreds of KiB: the README gives the figure), one
+/* A comparison's working memory (some hundreds of KiB: doc/library.md gives the figure), one
  * comparison at a time each. Made once and reused; null when it cannot be allocated. */
 typedef struct filterspace_state filterspace_state;
 FILTERSPACE_API filterspace_state* filterspace_state_new(void);

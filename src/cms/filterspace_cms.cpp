@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
     if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status)) {
         char reason[256];
         (void)snprintf(reason, sizeof reason,
-                       "the contestant's output is the correct output's file under another name: %s", same_file_reason);
+                       "the contestant's output is the correct output's file under another name: %s",
+                       same_file_reason());
         return outcome("0.0", "translate:wrong", reason);
     }
 

@@ -21,7 +21,7 @@ struct FileIdentity {
 // output's and error's take what is written and discard it. Returns which were closed: bit k for
 // descriptor k. (Windows: nothing is done, and 0 is returned.)
 unsigned hold_standard_descriptors();
-inline constexpr unsigned standard_input_closed = 1;
+constexpr unsigned standard_input_closed = 1;
 
 // A descriptor to read path (UTF-8) from, as bytes, with the file's identity, or -1 with errno
 // set. A directory is refused with EISDIR (Linux opens one and fails only when it is read;
@@ -44,7 +44,7 @@ inline bool machine_failed_read(int error) { return error == EIO; }
 inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
     return a.volume == b.volume && a.index == b.index;
 }
-inline constexpr char same_file_reason[] = "an answer compared with itself is always right";
+inline const char* same_file_reason() { return "an answer compared with itself is always right"; }
 
 // Creates or empties path (UTF-8) and opens it for writing text, as fopen(path, "w") does (on
 // Windows each newline is then written as CR LF), following the judge's path; except that on

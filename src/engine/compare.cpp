@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <optional>
 
 #include "read_ahead.h"
 
@@ -51,6 +50,10 @@ bool wait_readable(int fd) {
 #endif
 }
 
+// The excerpt's size as a constant of this file, which std::min may bind to a reference (as
+// C++14 takes it, a static member bound so needs a definition of its own).
+constexpr size_t excerpt_size = Place::excerpt_size;
+
 // After a compacted chunk, how far the advance kernel looks to tell whether density goes on.
 constexpr size_t dense_probe = 512;
 
@@ -84,8 +87,8 @@ void tally(Place& place, const uint8_t* p, size_t n) {
     const size_t tail = n - line_start;
     place.column += tail;
     // Keep the latest excerpt_size bytes of the line.
-    const size_t keep_old = std::min(place.before_size, Place::excerpt_size - std::min(tail, Place::excerpt_size));
-    const size_t keep_new = std::min(tail, Place::excerpt_size);
+    const size_t keep_old = std::min(place.before_size, excerpt_size - std::min(tail, excerpt_size));
+    const size_t keep_new = std::min(tail, excerpt_size);
     place.before_cut = place.before_cut || keep_old < place.before_size || keep_new < tail;
     memmove(place.before, place.before + place.before_size - keep_old, keep_old);
     memcpy(place.before + keep_old, p + n - keep_new, keep_new);
@@ -95,7 +98,7 @@ void tally(Place& place, const uint8_t* p, size_t n) {
 // Keeps the bytes from `at` on, up to the excerpt's size and cut at a newline, as the place's
 // excerpt after it.
 void keep_after(Place& place, const uint8_t* at, const uint8_t* end) {
-    const size_t rest = std::min(static_cast<size_t>(end - at), Place::excerpt_size);
+    const size_t rest = std::min(static_cast<size_t>(end - at), excerpt_size);
     const auto* newline = static_cast<const uint8_t*>(memchr(at, '\n', rest));
     place.after_size = newline != nullptr ? static_cast<size_t>(newline - at) : rest;
     memcpy(place.after, at, place.after_size);
@@ -160,7 +163,12 @@ long read_next(const Source& source, uint8_t*& into, const StopCheck* stop, int&
         const long got = source.kind == Source::reader
                              ? source.read_by->read(source.read_by->context, into, engine_block_size)
                              : read_some(source.fd, into, engine_block_size);
-        if (got >= 0) return std::min(got, static_cast<long>(engine_block_size));
+        // A caller's reader that says it gave more than it was asked for is not to be believed.
+        if (got > static_cast<long>(engine_block_size)) {
+            errno = EIO;
+            break;
+        }
+        if (got >= 0) return got;
         if ((errno == EAGAIN || errno == EWOULDBLOCK) && source.kind == Source::descriptor) {
             if (!wait_readable(source.fd) && errno != EINTR) break;
         } else if (errno != EINTR) {
@@ -352,7 +360,7 @@ Place place_in_step(const Side& side, uint64_t k) {
     place.column = place.offset - line_start + 1;
     const uint64_t block_offset = file_offset(side, side.block);
     const uint64_t from =
-        std::max({line_start, block_offset, place.offset - std::min<uint64_t>(place.offset, Place::excerpt_size)});
+        std::max({line_start, block_offset, place.offset - std::min<uint64_t>(place.offset, excerpt_size)});
     place.before_size = static_cast<size_t>(place.offset - from);
     memcpy(place.before, at - place.before_size, place.before_size);
     place.before_cut = line_start < from;
@@ -489,7 +497,8 @@ Step resync(Side& out, Side& ans, const KernelSet& kernels) {
     // Still at a common place: the output's bytes passed were invisible, the answer is untouched.
     if (!out_visible && out.starving()) return Step::wanting_output;
     const bool ans_visible = !out.failed() && ans.seek_visible(kernels);
-    if (const Step failure = after_failure(out, ans); failure != Step::go_on) return failure;
+    const Step failure = after_failure(out, ans);
+    if (failure != Step::go_on) return failure;
     if (!out_visible || !ans_visible) return out_visible == ans_visible ? Step::go_on : Step::differ;
     if (*out.pos != *ans.pos) return Step::differ;
     ++out.pos;
@@ -518,8 +527,8 @@ Step compare_chunk(Side& out, Side& ans, const KernelSet& kernels) {
             kernels.compact_visible(ans_visible + matched, ans.pos, ans.available(), wanted - matched);
         ans.pos += got.consumed;
         // Compared as they come, so that a difference is not held back by a slow answer.
-        if (const size_t k = kernels.first_mismatch(out_visible + matched, ans_visible + matched, got.written);
-            k != got.written) {
+        const size_t k = kernels.first_mismatch(out_visible + matched, ans_visible + matched, got.written);
+        if (k != got.written) {
             out.pos = out_start + nth_visible(out_start, raw, matched + k);
             ans.pos = ans_start + nth_visible(ans_start, got.consumed, k);
             return Step::differ;
@@ -564,16 +573,24 @@ struct ComparisonCore {
 
 namespace {
 
+// A comparison's result, once it has one; none while more output is wanted.
+struct Found {
+    bool decided;
+    Comparison result;
+};
+constexpr Found wanting_more{false, Comparison::same};
+Found decided(Comparison result) { return {true, result}; }
+
 // Compares as far as the output at hand allows: the result once there is one, nothing while more
 // output is wanted.
-std::optional<Comparison> compare_sides(ComparisonCore& core) {
+Found compare_sides(ComparisonCore& core) {
     Side& out = core.out;
     Side& ans = core.ans;
     const KernelSet& scalar = all_kernel_sets().front();
     for (;;) {
         // The player's output is always read before the standard answer.
         const bool out_has_data = out.has_data();
-        if (!out_has_data && out.starving() && !ans.failed()) return std::nullopt;
+        if (!out_has_data && out.starving() && !ans.failed()) return wanting_more;
         const bool both_have_data = out_has_data && ans.has_data();
         if (core.kernels == nullptr && out.read_total + ans.read_total > probe_after) core.kernels = &best_kernel_set();
         const KernelSet& active = core.kernels != nullptr ? *core.kernels : scalar;
@@ -585,34 +602,34 @@ std::optional<Comparison> compare_sides(ComparisonCore& core) {
             } else {
                 // A side has ended: the other must hold no more visible bytes.
                 step = resync(out, ans, active);
-                if (step == Step::go_on && out.ended && ans.ended) return Comparison::same;
+                if (step == Step::go_on && out.ended && ans.ended) return decided(Comparison::same);
             }
         }
         switch (step) {
             case Step::go_on:
                 break;
             case Step::wanting_output:
-                return std::nullopt;
+                return wanting_more;
             case Step::differ:
-                return Comparison::differ;
+                return decided(Comparison::differ);
             case Step::out_unreadable:
-                return Comparison::out_unreadable;
+                return decided(Comparison::out_unreadable);
             case Step::ans_unreadable:
-                return Comparison::ans_unreadable;
+                return decided(Comparison::ans_unreadable);
         }
     }
 }
 
 // The same, telling the places with the result. Inlined in its callers: a tiny comparison's cost
 // is mostly calls.
-inline __attribute__((always_inline)) std::optional<Comparison> run(ComparisonCore& core) {
-    const std::optional<Comparison> result = compare_sides(core);
-    if (result.has_value() && core.where != nullptr && (core.place_same || *result != Comparison::same)) {
+inline __attribute__((always_inline)) Found run(ComparisonCore& core) {
+    const Found found = compare_sides(core);
+    if (found.decided && core.where != nullptr && (core.place_same || found.result != Comparison::same)) {
         core.out.tell_place();
         core.ans.tell_place();
         core.where->kernel_set = core.active->name;
     }
-    return result;
+    return found;
 }
 
 // An unreadable side's error in errno, whatever ran since its read failed (or since it was found
@@ -640,7 +657,8 @@ Comparison run_reading_output(ComparisonCore& core, int out_fd, uint8_t* block, 
     if (out_fd < 0) core.out.error = EBADF;  // told before the answer's, as the output is read first
     if (mode == ReadAhead::always) start_reading_ahead(ahead, mode, out, core.ans.source);
     for (;;) {
-        if (const std::optional<Comparison> result = run(core)) return *result;
+        const Found found = run(core);
+        if (found.decided) return found.result;
         uint8_t* into = block;
         const long got = read_next(out, into, stop, core.out.error);
         if (got > 0) core.out.take(into, static_cast<size_t>(got));
@@ -718,7 +736,7 @@ Side memory_side(const uint8_t* bytes, size_t size, uint8_t* visible, Place* pla
 }
 
 // A comparison whose output has all been handed over ends with a result.
-Comparison ended(std::optional<Comparison> result) { return result.value_or(Comparison::out_unreadable); }
+Comparison ended(Found found) { return found.decided ? found.result : Comparison::out_unreadable; }
 
 }  // namespace
 
@@ -762,56 +780,55 @@ bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck
 
 bool survey_file(int fd, FileNotes& notes) { return survey_file(own_workspace, fd, notes); }
 
-ComparisonCore& OutputStream::core() { return *std::launder(reinterpret_cast<ComparisonCore*>(core_)); }
-
 OutputStream::OutputStream(Workspace& workspace, int ans_fd, Places* where, const StopCheck* stop,
-                           const KernelSet* kernels) {
-    static_assert(sizeof(ComparisonCore) <= sizeof core_ && alignof(ComparisonCore) <= 8);
-    new (core_) ComparisonCore{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
+                           const KernelSet* kernels)
+    : core_(new (storage_)
+                ComparisonCore{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
                                reading_side(descriptor_source(ans_fd), workspace.ans_block, workspace.ans_visible,
                                             where != nullptr ? &where->ans : nullptr, stop),
-                               kernels, where};
+                               kernels, where}) {
+    static_assert(sizeof(ComparisonCore) <= sizeof storage_ && alignof(ComparisonCore) <= 8, "the core's room");
     // A stream tells the places of a difference: the ends of sides that are the same would cost a
     // pass over a buffered answer that nobody reads.
-    core().place_same = false;
+    core_->place_same = false;
 }
 
-OutputStream::OutputStream(Workspace& workspace, const Reader& ans, Places* where, const StopCheck* stop) {
-    new (core_) ComparisonCore{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
-                               reading_side(reader_source(ans), workspace.ans_block, workspace.ans_visible,
-                                            where != nullptr ? &where->ans : nullptr, stop),
-                               nullptr, where};
-    // A stream tells the places of a difference: the ends of sides that are the same would cost a
-    // pass over a buffered answer that nobody reads.
-    core().place_same = false;
+OutputStream::OutputStream(Workspace& workspace, const Reader& ans, Places* where, const StopCheck* stop)
+    : core_(new (storage_) ComparisonCore{handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
+                                          reading_side(reader_source(ans), workspace.ans_block, workspace.ans_visible,
+                                                       where != nullptr ? &where->ans : nullptr, stop),
+                                          nullptr, where}) {
+    core_->place_same = false;
 }
 
 OutputStream::OutputStream(Workspace& workspace, const uint8_t* ans, size_t ans_size, Places* where,
-                           const KernelSet* kernels) {
-    new (core_) ComparisonCore{
-        handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
-        memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr), kernels, where};
-    // A stream tells the places of a difference: the ends of sides that are the same would cost a
-    // pass over a buffered answer that nobody reads.
-    core().place_same = false;
+                           const KernelSet* kernels)
+    : core_(new (storage_) ComparisonCore{
+          handed_side(workspace.out_visible, where != nullptr ? &where->out : nullptr),
+          memory_side(ans, ans_size, workspace.ans_visible, where != nullptr ? &where->ans : nullptr), kernels,
+          where}) {
+    core_->place_same = false;
 }
 
-OutputStream::~OutputStream() { core().~ComparisonCore(); }
+OutputStream::~OutputStream() { core_->~ComparisonCore(); }
 
-std::optional<Comparison> OutputStream::feed(const uint8_t* chunk, size_t size) {
+ComparisonState OutputStream::feed(const uint8_t* chunk, size_t size) {
     fed_ += size;
-    if (result_.has_value()) return result_;
-    if (size != 0) core().out.take(chunk, size);
-    result_ = run(core());  // also for no bytes: an answer unreadable from the start is told at once
-    if (result_.has_value()) (void)told_unreadable(core(), *result_);
-    return result_;
+    if (state_ != ComparisonState::comparing) return state_;
+    if (size != 0) core_->out.take(chunk, size);
+    const Found found = run(*core_);  // also for no bytes: an answer unreadable from the start is told at once
+    if (found.decided) {
+        state_ = ComparisonState::decided;
+        result_ = told_unreadable(*core_, found.result);
+    }
+    return state_;
 }
 
 Comparison OutputStream::finish() {
-    if (!result_.has_value()) {
-        core().out.ended = true;
-        result_ = ended(run(core()));
-        (void)told_unreadable(core(), *result_);
+    if (state_ == ComparisonState::comparing) {
+        core_->out.ended = true;
+        result_ = told_unreadable(*core_, ended(run(*core_)));
     }
-    return *result_;
+    state_ = ComparisonState::finished;
+    return result_;
 }

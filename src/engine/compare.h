@@ -5,15 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 #include "kernels.h"
 #include "read_ahead.h"
 
 // How much the engine asks of each read(), and how much of the output the compacted comparison
 // takes at once: tests cut inputs around both.
-inline constexpr size_t engine_block_size = size_t{256} << 10;
-inline constexpr size_t chunk_size = size_t{16} << 10;
+constexpr size_t engine_block_size = size_t{256} << 10;
+constexpr size_t chunk_size = size_t{16} << 10;
 
 enum class Comparison {
     same,            // both ended with the same visible bytes
@@ -68,10 +67,10 @@ struct Notes {
 };
 
 // How many bytes of each side the notes survey before the two sides' token starts are compared.
-inline constexpr size_t survey_piece = size_t{64} << 10;
+constexpr size_t survey_piece = size_t{64} << 10;
 
 // The engine's working memory: the block each side is read into, the visible bytes of each side
-// in the compacted comparison, and each side's token starts for the notes (the README states its
+// in the compacted comparison, and each side's token starts for the notes (doc/library.md states its
 // size, and a test holds it to this).
 // One comparison at a time uses a workspace, and any number of workspaces may compare at once, on
 // as many threads. Allocate one once (it is far too large for a thread's stack) and reuse it.
@@ -131,6 +130,15 @@ struct Reader {
 
 struct ComparisonCore;
 
+// What a stream is doing: the one record of it, which the library and the module read.
+enum class ComparisonState {
+    comparing,  // no result yet: the output handed so far is passed. feed() takes more (and may
+                // decide), finish() ends it (finished).
+    decided,    // a result came before the output's end (a difference, an answer that could not
+                // be read); it stays: later chunks are only counted. finish() -> finished.
+    finished,   // the output has ended and the result is final; it stays.
+};
+
 // A comparison to which its caller hands the player's output, a chunk of any size at a time, as
 // the output arrives (read from a child process's pipe, say); the answer, a descriptor, the
 // caller's reader or a buffer, is read only as far as the output needs. It is the comparison
@@ -151,19 +159,21 @@ public:
     OutputStream(const OutputStream&) = delete;
     OutputStream& operator=(const OutputStream&) = delete;
 
-    // Compares the chunk as far as it goes. The result, once there is one (the first difference,
-    // or an answer that could not be read), is kept: later chunks are only counted.
-    std::optional<Comparison> feed(const uint8_t* chunk, size_t size);
+    // Compares the chunk as far as it goes; the state after it. The result, once there is one
+    // (the first difference, or an answer that could not be read), is kept.
+    ComparisonState feed(const uint8_t* chunk, size_t size);
     // The output has ended: the result, the answer read on as far as it takes.
     Comparison finish();
 
-    const std::optional<Comparison>& result() const { return result_; }
-    uint64_t fed() const { return fed_; }  // bytes handed over, all chunks together
+    ComparisonState state() const { return state_; }
+    Comparison result() const { return result_; }  // once decided or finished
+    uint64_t fed() const { return fed_; }          // bytes handed over, all chunks together
 
 private:
-    ComparisonCore& core();
-    alignas(8) unsigned char core_[416];  // the core, defined with the engine (which checks the room)
-    std::optional<Comparison> result_;
+    alignas(8) unsigned char storage_[416];  // the core, defined with the engine (which checks the room)
+    ComparisonCore* core_;
+    ComparisonState state_ = ComparisonState::comparing;
+    Comparison result_ = Comparison::same;
     uint64_t fed_ = 0;
 };
 
@@ -174,4 +184,4 @@ bool survey_file(Workspace& workspace, int fd, FileNotes& notes, const StopCheck
 bool survey_file(int fd, FileNotes& notes);
 
 // Bytes read, both sides together, before the processor is probed.
-inline constexpr uint64_t probe_after = uint64_t{32} << 10;
+constexpr uint64_t probe_after = uint64_t{32} << 10;

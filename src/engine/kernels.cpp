@@ -20,10 +20,12 @@ constexpr KernelSet kernel_sets[] = {
     // AVX2 resyncs cost about 17/gap of the floor on top of 1.08, compaction about 1.38: they
     // meet where differences come 56 bytes apart.
     KERNEL_SET_ENTRY(avx2, avx2_supported, 56),
-    // With vpcompressb, compaction costs about as much as passing identical bytes: on an Intel
-    // Xeon it beats the resync after any difference (1.11 against 1.33 times the read floor with
-    // CRLF line ends), so the set compacts from the first one on.
+// With vpcompressb, compaction costs about as much as passing identical bytes: on an Intel
+// Xeon it beats the resync after any difference (1.11 against 1.33 times the read floor with
+// CRLF line ends), so the set compacts from the first one on.
+#if FILTERSPACE_AVX512_KERNELS
     KERNEL_SET_ENTRY(avx512, avx512_supported, size_t{1} << 20),
+#endif
 #elif defined(__aarch64__)
     // Not measured: no arm64 machine has run the benchmark's crossover table yet.
     KERNEL_SET_ENTRY(neon, always, 24),

@@ -1,6 +1,6 @@
 // Byte kernels of the comparison: pure functions over buffers, one scalar version that defines
 // the truth and vector versions chosen at run time. None reads past the n bytes it is given.
-// Written in C++17, as the drop-ins that judges compile are.
+// Written in C++14, as the drop-ins that judges compile are.
 #pragma once
 
 #include <cstddef>
@@ -74,7 +74,7 @@ inline uint64_t gather_bits(uint64_t bits, uint64_t mask) {
 }
 
 // Room a compacting kernel may write past its last visible byte.
-inline constexpr size_t compact_slack = 64;
+constexpr size_t compact_slack = 64;
 
 struct KernelSet {
     const char* name;
@@ -119,7 +119,7 @@ struct KernelSet {
             kernels::set::first_mismatch, kernels::set::survey, kernels::set::count_lines, dense_gap              \
     }
 
-// A run of kernel sets, never empty (what std::span would be, in C++17).
+// A run of kernel sets, never empty (what std::span would be, in C++20).
 struct KernelSets {
     const KernelSet* first;
     size_t count;

@@ -8,7 +8,8 @@
 #include "kernels_x86.h"
 
 KERNELS_TARGET_BEGIN("avx2,bmi,popcnt")
-namespace kernels::avx2 {
+namespace kernels {
+namespace avx2 {
 namespace {
 
 inline __m256i load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
@@ -84,5 +85,6 @@ Compacted compact_visible(uint8_t* dst, const uint8_t* src, size_t n, size_t lim
     return {i + rest.consumed, written + rest.written};
 }
 
-}  // namespace kernels::avx2
+}  // namespace avx2
+}  // namespace kernels
 KERNELS_TARGET_END

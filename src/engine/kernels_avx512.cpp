@@ -5,9 +5,13 @@
 #include "kernels_target.h"
 #include "kernels_x86.h"
 
+#if FILTERSPACE_AVX512_KERNELS
 KERNELS_TARGET_BEGIN("avx512f,avx512bw,avx512vbmi2,popcnt")
-namespace kernels::avx512 {
+namespace kernels {
+namespace avx512 {
 #include "kernels_avx512.inc"
 #include "kernels_generic.inc"
-}  // namespace kernels::avx512
+}  // namespace avx512
+}  // namespace kernels
 KERNELS_TARGET_END
+#endif

@@ -8,7 +8,8 @@
 #include "kernels_pack.h"
 #include "kernels_scalar.h"
 
-namespace kernels::neon {
+namespace kernels {
+namespace neon {
 namespace {
 
 // 0xFF where the byte is visible: byte - 0x21 < 0x5E, unsigned.
@@ -89,4 +90,5 @@ Compacted compact_visible(uint8_t* dst, const uint8_t* src, size_t n, size_t lim
     return {i + rest.consumed, written + rest.written};
 }
 
-}  // namespace kernels::neon
+}  // namespace neon
+}  // namespace kernels

@@ -3,6 +3,8 @@
 
 #include "kernels.h"
 
-namespace kernels::neon {
+namespace kernels {
+namespace neon {
 #include "kernels_functions.h"
-}  // namespace kernels::neon
+}  // namespace neon
+}  // namespace kernels

@@ -1,6 +1,7 @@
 #include "kernels_scalar.h"
 
-namespace kernels::scalar {
+namespace kernels {
+namespace scalar {
 
 namespace {
 
@@ -78,7 +79,8 @@ size_t survey(Survey& s, const uint8_t* p, size_t n, uint64_t visible_limit) {
             continue;
         }
         s.gap = s.visible > 0;
-        if (const unsigned kind = kind_of(byte); kind != ignored_kinds) {
+        const unsigned kind = kind_of(byte);
+        if (kind != ignored_kinds) {
             ++s.count[kind];
             if (s.first[kind].line == 0) s.first[kind] = {at, s.line, at - s.line_start + 1};
         }
@@ -91,4 +93,5 @@ size_t survey(Survey& s, const uint8_t* p, size_t n, uint64_t visible_limit) {
     return i;
 }
 
-}  // namespace kernels::scalar
+}  // namespace scalar
+}  // namespace kernels

@@ -4,6 +4,8 @@
 
 #include "kernels.h"
 
-namespace kernels::scalar {
+namespace kernels {
+namespace scalar {
 #include "kernels_functions.h"
-}  // namespace kernels::scalar
+}  // namespace scalar
+}  // namespace kernels

@@ -28,10 +28,27 @@ X86Words read_x86_words();
 bool avx2_supported();
 bool avx512_supported();  // with BW and VBMI2
 
-namespace kernels::avx2 {
-#include "kernels_functions.h"
-}  // namespace kernels::avx2
+// The AVX-512 set needs the compiler's VBMI2 intrinsics (the byte compress): g++ 8 and later and
+// clang++ 6 and later have them, g++ 7 does not. Without them the set is left out of the build,
+// which chooses among the others. (Defined beforehand, as 0, it is left out with any compiler.)
+#ifndef FILTERSPACE_AVX512_KERNELS
+#if defined(__clang__) ? __clang_major__ >= 6 : __GNUC__ >= 8
+#define FILTERSPACE_AVX512_KERNELS 1
+#else
+#define FILTERSPACE_AVX512_KERNELS 0
+#endif
+#endif
 
-namespace kernels::avx512 {
+namespace kernels {
+namespace avx2 {
+#include "kernels_functions.h"
+}  // namespace avx2
+}  // namespace kernels
+
+#if FILTERSPACE_AVX512_KERNELS
+namespace kernels {
+namespace avx512 {
 #include "kernels_functions.h"  // NOLINT(readability-duplicate-include): once per kernel set
-}  // namespace kernels::avx512
+}  // namespace avx512
+}  // namespace kernels
+#endif

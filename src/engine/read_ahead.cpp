@@ -24,6 +24,11 @@ namespace {
 // Enough for pread and the lock: a reader's stack is mostly never touched.
 constexpr size_t reader_stack_size = size_t{64} << 10;
 
+// Blocks of the engine's block size in each side's ring, the one the comparison holds among them.
+// Each side waits for half the ring rather than for a block: waking a thread costs more than a
+// block's read.
+constexpr unsigned read_ahead_blocks = 4;
+
 }  // namespace
 
 // One side: its reader thread fills the ring's blocks in turn, the comparison takes them in turn.
@@ -99,19 +104,10 @@ void* read_lane(void* argument) {
     }
 }
 
-// Two regular files, not one file twice (whose reads by turns the comparison would see), worth
-// threads of their own.
-bool worth_reading_ahead(int out_fd, int ans_fd, ReadAhead mode) {
-    if (mode == ReadAhead::never) return false;
-    struct stat out {
-    }, ans{};
-    if (fstat(out_fd, &out) != 0 || fstat(ans_fd, &ans) != 0 || !S_ISREG(out.st_mode) || !S_ISREG(ans.st_mode))
-        return false;
-    if (out.st_dev == ans.st_dev && out.st_ino == ans.st_ino) return false;
-    if (mode == ReadAhead::always) return true;
-    if (static_cast<uint64_t>(out.st_size) + static_cast<uint64_t>(ans.st_size) < read_ahead_after) return false;
+// The CPUs this process may run on (its affinity mask), 1 where it cannot tell.
+int cpus_allowed() {
     cpu_set_t cpus;
-    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) >= read_ahead_cpus;
+    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
 }
 
 // Makes the lane's reader with every signal blocked (the process's handlers run on its other
@@ -166,8 +162,24 @@ long read_in_turn(ReadAheadLane& lane, uint8_t*& bytes, int& error) {
 
 }  // namespace
 
+// Two regular files, not one file twice (whose reads by turns the comparison would see), worth
+// threads of their own.
+bool worth_reading_ahead(int out_fd, int ans_fd, ReadAhead mode, int cpus) {
+    if (mode == ReadAhead::never) return false;
+    struct stat out {
+    }, ans{};
+    if (fstat(out_fd, &out) != 0 || fstat(ans_fd, &ans) != 0 || !S_ISREG(out.st_mode) || !S_ISREG(ans.st_mode))
+        return false;
+    if (out.st_dev == ans.st_dev && out.st_ino == ans.st_ino) return false;
+    if (mode == ReadAhead::always) return true;
+    return static_cast<uint64_t>(out.st_size) + static_cast<uint64_t>(ans.st_size) >= read_ahead_after &&
+           cpus >= read_ahead_cpus;
+}
+
 bool ReadingAhead::start(int out_fd, int ans_fd, ReadAhead mode) {
-    if (lanes_ != nullptr || !worth_reading_ahead(out_fd, ans_fd, mode)) return false;
+    if (lanes_ != nullptr ||
+        !worth_reading_ahead(out_fd, ans_fd, mode, mode == ReadAhead::when_worth_it ? cpus_allowed() : 0))
+        return false;
     const off_t out_at = lseek(out_fd, 0, SEEK_CUR);
     const off_t ans_at = lseek(ans_fd, 0, SEEK_CUR);
     if (out_at < 0 || ans_at < 0) return false;
@@ -238,11 +250,12 @@ void ReadingAhead::stop() {
 
 #else
 
+bool worth_reading_ahead(int, int, ReadAhead, int) { return false; }
 bool ReadingAhead::start(int, int, ReadAhead) { return false; }
 long ReadingAhead::next(unsigned, uint8_t*&, int& error) {
     error = EINVAL;
     return -1;
 }
-void ReadingAhead::stop() {}
+void ReadingAhead::stop() { lanes_ = nullptr; }
 
 #endif

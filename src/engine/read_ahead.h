@@ -13,17 +13,18 @@
 enum class ReadAhead { when_worth_it, never, always };
 
 // Both files' sizes together from which reading ahead pays for its threads (the benchmark
-// measures where it does).
-inline constexpr uint64_t read_ahead_after = uint64_t{8} << 20;
+// measures where it does). (Enumerators: constants that a build without reading ahead, the
+// drop-ins', may leave unused without a warning.)
+enum : uint64_t { read_ahead_after = uint64_t{8} << 20 };
 
 // A CPU for each reader and one for the comparison: on two, the three threads take turns, and
-// reading ahead costs more than it saves (measured: slower, and twice the CPU time).
-inline constexpr int read_ahead_cpus = 3;
+// reading ahead costs more than it saves (the benchmark's table of reading ahead shows it).
+enum : int { read_ahead_cpus = 3 };
 
-// Blocks of the engine's block size in each side's ring, the one the comparison holds among them.
-// Each side waits for half the ring rather than for a block: waking a thread costs more than a
-// block's read.
-inline constexpr unsigned read_ahead_blocks = 4;
+// Whether two descriptors are worth reading ahead in the mode given, for a process that may run on
+// `cpus` CPUs (start() counts them): both regular files, not one file twice, and, when worth it,
+// their sizes together past read_ahead_after and CPUs enough.
+bool worth_reading_ahead(int out_fd, int ans_fd, ReadAhead mode, int cpus);
 
 struct ReadAheadLanes;
 

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     // contestant left where its output was to be written.
     if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status)) {
         (void)snprintf(message, sizeof message, "wrong answer: the output is the answer file under another name: %s",
-                       same_file_reason);
+                       same_file_reason());
         return outcome(wrong, message);
     }
 

@@ -75,9 +75,10 @@ int verdict(const Files& files, const char* score, const char* message) {
 
 // The full score as LemonLime takes it: a non-negative decimal integer that its int holds,
 // written back without sign or leading zeros (LemonLime reads 010 as octal). A fraction is
-// refused: Hydro passes one for a case's even share of a sum subtask (100 over 3 cases), but it
-// floors the score file's number and accepts only a score equal to the share, so no score file
-// could make a right output accepted there.
+// refused: Hydro passes one only where a config gives a case a fractional score by hand (its own
+// shares of a subtask are whole numbers: 100 over 3 cases is 33, 33 and 34), and it floors the
+// score file's number and accepts only a score equal to the full one, so no score file could make
+// a right output accepted there.
 bool canonical_full_score(const char* text, char* canonical, size_t size) {
     if (*text == '\0' || strspn(text, "0123456789") != strlen(text)) return false;
     uint64_t value = 0;
@@ -104,8 +105,8 @@ int main(int argc, char** argv) {
     char full_score[16];
     if (!canonical_full_score(argv[4], full_score, sizeof full_score))
         return fail(files,
-                    "the full score %s is not a whole number from 0 to 2147483647 (Hydro: give each test case an "
-                    "integer score, or a sum subtask a score its case count divides)",
+                    "the full score %s is not a whole number from 0 to 2147483647 (on Hydro, a case's score "
+                    "written by hand: make it a whole number, or use the syzoj checker type)",
                     argv[4]);
 
     // The output is the contestant's: trouble with it is a wrong output. The answer is the
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
     // contestant left where its output was to be written.
     if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status)) {
         (void)snprintf(message, sizeof message, "wrong answer: the output is the answer file under another name: %s",
-                       same_file_reason);
+                       same_file_reason());
         return verdict(files, "0", message);
     }
 

@@ -235,13 +235,13 @@ Places* stream_places(filterspace_state* state) { return state->setup.with_place
 // The stream's result once it has one: told once, when it is found, and kept with its errno.
 std::optional<filterspace_result> stream_result(filterspace_state* state) {
     StreamSetup& setup = state->setup;
-    const std::optional<Comparison>& comparison = state->stream->result();
-    if (!comparison.has_value()) return std::nullopt;
+    if (state->stream->state() == ComparisonState::comparing) return std::nullopt;
+    const Comparison comparison = state->stream->result();
     if (!setup.result.has_value()) {
         setup.error = errno;
         // The engine ends a stopped comparison as an interrupted read, which it otherwise retries.
-        const bool stopped = *comparison == Comparison::ans_unreadable && setup.error == EINTR;
-        setup.result = stopped ? FILTERSPACE_STOPPED : result_of(*comparison, setup.where, nullptr);
+        const bool stopped = comparison == Comparison::ans_unreadable && setup.error == EINTR;
+        setup.result = stopped ? FILTERSPACE_STOPPED : result_of(comparison, setup.where, nullptr);
     }
     if (*setup.result != FILTERSPACE_SAME && *setup.result != FILTERSPACE_DIFFER) errno = setup.error;
     return setup.result;
@@ -290,7 +290,8 @@ int filterspace_stream_differs(const filterspace_state* state) {
         errno = EINVAL;
         return -1;
     }
-    return state->stream->result() == Comparison::differ ? 1 : 0;
+    return state->stream->state() != ComparisonState::comparing && state->stream->result() == Comparison::differ ? 1
+                                                                                                                 : 0;
 }
 
 uint64_t filterspace_stream_fed(const filterspace_state* state) {

@@ -50,7 +50,7 @@ int main() {
     // Another name for the answer's file is a link that the contestant left as its output.
     if (same_file(output_status, answer_status)) {
         (void)snprintf(message, sizeof message, "wrong answer: the output is the answer file under another name: %s",
-                       same_file_reason);
+                       same_file_reason());
         return outcome("0", message);
     }
 

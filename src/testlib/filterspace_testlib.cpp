@@ -8,7 +8,7 @@
 // -appes) and standard error says to see it. Compiled with -DEJUDGE, the exit codes are
 // ejudge's and the result file is ignored, as in testlib.
 #ifdef _MSC_VER
-#error "Compile this checker with MinGW-w64 g++ (-std=c++17): Microsoft's compiler is not supported."
+#error "Compile this checker with MinGW-w64 g++ (-std=c++14): Microsoft's compiler is not supported."
 #endif
 
 #include <cerrno>
@@ -49,6 +49,7 @@ struct Result {
     bool appes = false;
 };
 
+#ifndef EJUDGE  // testlib built for ejudge writes no result file
 // The UTF-8 sequence at c: its code point and length. An invalid one (a bad lead byte, cut short,
 // overlong, a surrogate, past U+10FFFF) is U+FFFD, as long as its longest valid start and at least
 // one byte, as decoders that follow the Unicode standard's practice replace it. Stops at a NUL.
@@ -118,6 +119,7 @@ bool write_result(const Result& result, const OutcomeText& outcome, const char* 
                                       : fputs(message, file) != EOF;
     return fclose(file) == 0 && written;
 }
+#endif
 
 // Ends the run with an outcome, as testlib's quit() does. Returns the exit status.
 __attribute__((format(printf, 3, 4))) int quit(const Result& result, Outcome outcome, const char* format, ...) {
@@ -215,7 +217,7 @@ int main(int argc, char** argv) {
     // contestant left where its output was to be written.
     if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status))
         return quit(result, Outcome::presentation_error, "the output file %s is the answer file under another name: %s",
-                    output_path, same_file_reason);
+                    output_path, same_file_reason());
 
     Places where;
     switch (compare_visible(output, answer, &where)) {

@@ -6,12 +6,15 @@
 // judgeerror.txt. judgemessage.txt and teammessage.txt are made afresh on every run; on a
 // difference the first shows both files around the place, the second tells the team where,
 // without a byte of the answer. judgemessage.txt also tells the jury what the rule ignored (the
-// notes), on every verdict.
+// notes), on every verdict. teammessage.txt is never left empty beside it, since Hydro shows the
+// team judgemessage.txt in its place: "ok: N visible bytes match" on an accepted run, "judge
+// error" alone on a judge error.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -54,12 +57,20 @@ __attribute__((format(printf, 2, 3))) int fail(const Feedback& feedback, const c
     line[end + 1] = '\0';
     (void)fprintf(stderr, "filterspace_validator: %s", line);
     if (feedback.dir >= 0) {
-        if (const int error_file = open_judge_file(feedback.dir, judge_error_file); error_file >= 0) {
+        const int error_file = open_judge_file(feedback.dir, judge_error_file);
+        if (error_file >= 0) {
             (void)write_text(error_file, line);
             close(error_file);
         }
     }
     if (feedback.judge >= 0 && write_text(feedback.judge, "judge error: ")) (void)write_text(feedback.judge, line);
+    // Hydro shows the team judgemessage.txt where teammessage.txt is empty: the team is told there
+    // is a judge error, and no more (no path, no reason), in place of what it may have been told.
+    if (feedback.team >= 0) {
+        (void)!ftruncate(feedback.team, 0);  // a file's; a judge's stream (a pipe) keeps what it got
+        (void)lseek(feedback.team, 0, SEEK_SET);
+        (void)write_text(feedback.team, "judge error\n");
+    }
     return judge_error;
 }
 
@@ -81,8 +92,11 @@ bool open_feedback(const char* path, Feedback& feedback) {
                                     unlinkat(feedback.dir, judge_error_file, 0) == 0 || errno == ENOENT
                                 ? 0
                                 : errno;
-    for (const auto& [fd, name] :
-         {std::pair{&feedback.judge, judge_message}, std::pair{&feedback.team, team_message}}) {
+    // The team's first: where the jury's cannot be made, the team is told of the judge error.
+    const std::pair<int*, const char*> messages[] = {{&feedback.team, team_message}, {&feedback.judge, judge_message}};
+    for (const auto& message : messages) {
+        int* const fd = message.first;
+        const char* const name = message.second;
         *fd = open_judge_file(feedback.dir, name);
         if (*fd < 0) {
             fail(feedback, "cannot replace %s in the feedback directory %s: %s", name, path, strerror(errno));
@@ -106,21 +120,28 @@ bool open_feedback(const char* path, Feedback& feedback) {
 // The verdict's messages: for a wrong answer the place, to the jury with both files around it and
 // to the team without a byte of the answer; the notes to the jury alone.
 int report(const Feedback& feedback, const char* answer_path, const Places& where, const Notes& notes, bool differ) {
+    // The team's line first: it holds no byte of the answer, and it is never left empty beside the
+    // jury's message, which Hydro would show the team in its place.
+    char position[512];
+    bool written =
+        (differ ? dprintf(feedback.team, "Wrong answer: %s.\n", describe_position(position, sizeof position, where))
+                : dprintf(feedback.team, "ok: %" PRIu64 " visible %s\n", where.out.visible,
+                          where.out.visible == 1 ? "byte matches" : "bytes match")) > 0;
     NoteLines lines;
     note_lines(notes, differ, lines);
-    FILE* judges = fdopen(feedback.judge, "w");
-    bool written = judges != nullptr && (!differ || print_difference(judges, "standard input", answer_path, where)) &&
-                   print_notes(judges, lines, notes, "standard input", answer_path);
-    written = judges != nullptr && fclose(judges) == 0 && written;
-    char position[512];
-    written = written && (!differ || dprintf(feedback.team, "Wrong answer: %s.\n",
-                                             describe_position(position, sizeof position, where)) > 0);
-    written = close(feedback.team) == 0 && written;
+    FILE* judges = written ? fdopen(feedback.judge, "w") : nullptr;
+    written = judges != nullptr && (!differ || print_difference(judges, "standard input", answer_path, where)) &&
+              print_notes(judges, lines, notes, "standard input", answer_path);
+    const int error = errno;
+    if (judges != nullptr) written = fclose(judges) == 0 && written;
     if (!written) {
-        const Feedback without_messages{feedback.dir};
-        return fail(without_messages, "cannot write to the feedback directory: %s", strerror(errno));
+        const Feedback team_only{feedback.dir, -1, feedback.team};
+        return fail(team_only, "cannot write to the feedback directory: %s",
+                    strerror(judges != nullptr ? errno : error));
     }
-    return differ ? wrong_answer : accepted;
+    return close(feedback.team) == 0
+               ? (differ ? wrong_answer : accepted)
+               : fail(Feedback{feedback.dir}, "cannot write to the feedback directory: %s", strerror(errno));
 }
 
 }  // namespace
