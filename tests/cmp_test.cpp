@@ -92,6 +92,7 @@ TEST_F(Cmp, NotesAndLintTellWhatTheRuleIgnored) {
     file("nul", std::string("1 2\0\n3 4", 8));
     file("blank", " \n");
     file("utf8", "1 \xE4\xBD\xA0\xE5\xA5\xBD\n");
+    file("marked", "\xEF\xBB\xBF\xC3\xA9" + std::string(17, 'a'));  // 2 of 19 bytes past the mark: over a tenth
     const std::string split_note =
         "note: the files split the same visible bytes into tokens differently at 2 places (as \"1 2\" against "
         "\"12\"); the first at visible byte 2: line 1, column 2 of the output, line 1, column 3 of the answer\n";
@@ -121,6 +122,11 @@ TEST_F(Cmp, NotesAndLintTellWhatTheRuleIgnored) {
          1,
          utf8_notes + "note: blank has no visible byte: any output of white space alone matches it\n"},
         {{"--lint", "ans", "split"}, 0, ""},
+        {{"--lint", "marked"},
+         1,
+         "note: marked starts with a UTF-8 byte-order mark\nnote: marked holds 2 bytes from 0x80 up (not ASCII), the "
+         "first at line 1, column 4\nnote: marked is 10% bytes from 0x80 up: the rule ignores them and compares only "
+         "its ASCII\n"},
         {{"--lint", "-s", "utf8"}, 1, ""},
         {{"--lint", "missing", "utf8"}, 2, utf8_notes},  // the others are still linted
         {{"--lint", "--notes", "ans"}, 2, ""},

@@ -617,6 +617,22 @@ TEST(Library, StreamTellsAnUnreadableAnswerWhereItIsNeeded) {
     EXPECT_EQ(filterspace_stream_finish(s.state, nullptr), FILTERSPACE_ANSWER_UNREADABLE);
     close(directory);
 
+    // A reader that fails with EAGAIN (there is no descriptor to wait for) is unreadable at once,
+    // and one that says it gave more than it was asked for is never read past the block.
+    StringReader not_yet{text, 0, 0, EAGAIN};
+    ASSERT_EQ(filterspace_stream_begin_reader(s.state, StringReader::read, &not_yet, 0), 0);
+    EXPECT_EQ(filterspace_stream_feed(s.state, "1", 1), FILTERSPACE_ANSWER_UNREADABLE);
+    EXPECT_EQ(errno, EAGAIN);
+    const auto overstating = [](void* context, void* into, size_t size) -> long {
+        const long given = StringReader::read(context, into, size);
+        return given > 0 ? static_cast<long>(size) + 4096 : given;
+    };
+    StringReader bragging{text};
+    ASSERT_EQ(filterspace_stream_begin_reader(s.state, overstating, &bragging, 0), 0);
+    (void)filterspace_stream_feed(s.state, text.data(), text.size());
+    const filterspace_result told = filterspace_stream_finish(s.state, nullptr);
+    EXPECT_TRUE(told == FILTERSPACE_ANSWER_UNREADABLE || told == FILTERSPACE_SAME) << told;
+
     SlowPipe silent("", std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
     int calls_left = 0;
     ASSERT_EQ(filterspace_stream_begin_fd(s.state, silent.read_end, 0, stop_after_calls, &calls_left), 0);
@@ -642,6 +658,9 @@ TEST(Library, StreamCallsWithoutAStream) {
     EXPECT_EQ(filterspace_compare_buffers(s.state, "a", 1, "a", 1, nullptr), FILTERSPACE_SAME);
     EXPECT_EQ(filterspace_stream_feed(s.state, "2", 1), FILTERSPACE_ANSWER_UNREADABLE) << "ended by the comparison";
     EXPECT_EQ(errno, EINVAL);
+    ASSERT_EQ(filterspace_stream_begin_buffer(s.state, "1", 1, 0), 0);
+    errno = EINTR;  // left by the caller's own calls: a difference is no stop
+    EXPECT_EQ(filterspace_stream_feed(s.state, "2", 1), FILTERSPACE_DIFFER);
     ASSERT_EQ(filterspace_stream_begin_buffer(s.state, "1 2", 3, 0), 0);
     EXPECT_EQ(filterspace_stream_feed(s.state, "12", 2), FILTERSPACE_SAME);
     EXPECT_EQ(filterspace_stream_finish(s.state, nullptr), FILTERSPACE_SAME);

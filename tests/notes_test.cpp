@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -37,6 +38,9 @@ protected:
         Comparison result{};
         if (how == AnswerIs::buffer) {
             static const auto workspace = std::make_unique<Workspace>();
+            // Token starts left set by whatever used the workspace before: never taken for this pair's.
+            memset(workspace->out_token_starts, 0xFF, sizeof workspace->out_token_starts);
+            memset(workspace->ans_token_starts, 0xFF, sizeof workspace->ans_token_starts);
             result = compare_buffers(*workspace, reinterpret_cast<const uint8_t*>(out.data()), out.size(),
                                      reinterpret_cast<const uint8_t*>(ans.data()), ans.size(), &where, &notes);
         } else {

@@ -79,6 +79,7 @@ struct Observed {
     Notes notes;
     off_t out_offset = 0, ans_offset = 0;
     int most_threads = 0;
+    int error = 0;  // errno just after the comparison
 };
 
 // Asked before each read: counts the process's threads, and may act at its n-th call.
@@ -97,7 +98,9 @@ Observed observe(Workspace& workspace, int out_fd, int ans_fd, ReadAhead mode, s
     Watch watch{0, 0, std::move(at_call)};
     const StopCheck stop{Watch::check, &watch};
     Observed seen;
+    errno = 0;
     seen.result = compare_visible(workspace, out_fd, ans_fd, &seen.where, &stop, &seen.notes, mode);
+    seen.error = errno;
     seen.out_offset = lseek(out_fd, 0, SEEK_CUR);
     seen.ans_offset = lseek(ans_fd, 0, SEEK_CUR);
     seen.most_threads = watch.most_threads;
@@ -238,6 +241,7 @@ TEST_F(ReadAheadTest, ReadErrorOfEitherSideAtAChosenBlockIsTheSame) {
             expect_same(seen[0], seen[1]);
             EXPECT_EQ(seen[1].result, output_fails ? Comparison::out_unreadable : Comparison::ans_unreadable);
             EXPECT_EQ((output_fails ? seen[1].where.out : seen[1].where.ans).error, EIO);
+            EXPECT_EQ(seen[1].error, EIO) << "errno";
             EXPECT_EQ(seen[1].most_threads, threads_before_ + 2);
         }
 }
@@ -287,6 +291,13 @@ TEST_F(ReadAheadTest, ThreadsOnlyWhereWorthItAndStoppedWithTheComparison) {
     };
     EXPECT_EQ(threads_seen(big, big, ReadAhead::when_worth_it).first, enough_cpus ? 2 : 0);
     EXPECT_EQ(threads_seen(small, small, ReadAhead::when_worth_it).first, 0) << "small files";
+    // The rule itself, whatever this machine's CPUs: both sizes count, and three CPUs are needed.
+    const int small_fd = memory_file(small), big_fd = memory_file(std::string(read_ahead_after, '1'));
+    EXPECT_TRUE(worth_reading_ahead(small_fd, big_fd, ReadAhead::when_worth_it, read_ahead_cpus));
+    EXPECT_TRUE(worth_reading_ahead(big_fd, small_fd, ReadAhead::when_worth_it, read_ahead_cpus));
+    EXPECT_FALSE(worth_reading_ahead(big_fd, small_fd, ReadAhead::when_worth_it, read_ahead_cpus - 1));
+    close(small_fd);
+    close(big_fd);
     EXPECT_EQ(threads_seen(big, big, ReadAhead::never).first, 0);
     // One file for both sides is read in turn, as ever.
     const int one = memory_file(big);

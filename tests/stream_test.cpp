@@ -131,6 +131,9 @@ TEST_P(Stream, EveryChunkSizeOfShortPairs) {
         {"1 2 3 4", "1 2"},
         {"\n\n\n9", "9"},
         {std::string(299, ' ') + "x", "x"},
+        // A line longer than the excerpt, of bytes that all differ: its latest bytes are kept.
+        {"0123456789012345678901234567890123456789012345678901234567890123456789X",
+         "0123456789012345678901234567890123456789012345678901234567890123456789Y"},
     };
     for (int i = 0; i < 24; ++i) pairs.push_back(random_pair(rng, 1 + rng() % 600));
     for (const auto& [out, ans] : pairs) {
@@ -188,12 +191,13 @@ TEST_P(Stream, KeepsItsResultAndOnlyCountsWhatFollows) {
     const int ans_fd = memory_file(ans);
     Places where;
     OutputStream stream(workspace_, ans_fd, &where, nullptr, &GetParam());
-    EXPECT_EQ(stream.feed(reinterpret_cast<const uint8_t*>("1 2 "), 4), std::nullopt);
-    EXPECT_EQ(stream.feed(reinterpret_cast<const uint8_t*>("9 9"), 3), Comparison::differ);
+    EXPECT_EQ(stream.feed(reinterpret_cast<const uint8_t*>("1 2 "), 4), ComparisonState::comparing);
+    EXPECT_EQ(stream.feed(reinterpret_cast<const uint8_t*>("9 9"), 3), ComparisonState::decided);
+    EXPECT_EQ(stream.result(), Comparison::differ);
     const off_t read_to = lseek(ans_fd, 0, SEEK_CUR);
     const std::string more(1 << 20, '3');
     for (int i = 0; i < 50; ++i)
-        EXPECT_EQ(stream.feed(reinterpret_cast<const uint8_t*>(more.data()), more.size()), Comparison::differ);
+        EXPECT_EQ(stream.feed(reinterpret_cast<const uint8_t*>(more.data()), more.size()), ComparisonState::decided);
     EXPECT_EQ(stream.finish(), Comparison::differ);
     EXPECT_EQ(stream.fed(), 7 + 50 * more.size());
     EXPECT_EQ(lseek(ans_fd, 0, SEEK_CUR), read_to);

@@ -379,6 +379,13 @@ class Stream(unittest.TestCase):
             directory.write(b"1")
         self.assertEqual(raised.exception.errno, errno.EISDIR)
 
+        class NoDataYet:
+            def readinto(self, buffer):
+                return None  # a non-blocking object's "nothing yet", never the answer's end
+
+        with self.assertRaisesRegex(ValueError, "None"):
+            filterspace.Stream(NoDataYet()).write(b"1")
+
     def test_a_difference_is_kept_while_100_mb_are_drained(self):
         class Counting:
             def __init__(self, data):
@@ -530,6 +537,29 @@ class Interrupts(unittest.TestCase):
             """)
         finished = run_alone(self, script, 20, "a thread waiting to open a FIFO held every other thread")
         self.assertEqual((finished.returncode, finished.stdout.strip()), (0, "True"), finished.stderr)
+
+
+    def test_a_stream_waiting_on_its_answer_pipe_lets_python_run(self):
+        # The answer pipe is fed by another Python thread, 50 ms late, while the output is written
+        # a byte at a time; then Ctrl-C during a write that waits on a silent pipe.
+        script = """
+            import os, signal, threading, time, filterspace
+            read_end, write_end = os.pipe()
+            threading.Timer(0.05, lambda: (os.write(write_end, b"1 2 3"), os.close(write_end))).start()
+            with filterspace.Stream(read_end) as stream:
+                for byte in b"123":
+                    stream.write(bytes([byte]))
+            print(stream.result.same)
+            silent, keep = os.pipe()
+            threading.Timer(0.3, signal.pthread_kill, (threading.main_thread().ident, signal.SIGINT)).start()
+            try:
+                filterspace.Stream(silent).write(b"1")
+                print("not interrupted")
+            except KeyboardInterrupt:
+                print("interrupted")
+            """
+        finished = run_alone(self, textwrap.dedent(script), 20, "a write that waits on its answer held Python")
+        self.assertEqual(finished.stdout, "True\ninterrupted\n", finished.stderr)
 
 
 class Races(unittest.TestCase):
