@@ -2,7 +2,8 @@
 # protocol, amalgamated from the engine and the front-end at build time, in build/dropins/.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
   set(amalgamated_engine ${engine_files} src/common/write_signals.h src/common/inputs.h src/common/position.h
-      src/common/inputs.cpp src/common/position.cpp)
+      src/common/text.h src/common/pair.h src/common/inputs.cpp src/common/position.cpp src/common/text.cpp
+      src/common/pair.cpp)
   function(amalgamate output title)
     set(files ${amalgamated_engine} ${ARGN})
     list(TRANSFORM files PREPEND ${PROJECT_SOURCE_DIR}/)

@@ -3,13 +3,15 @@
 # kernels_functions.h, kernels_generic.inc and kernels_avx512.inc are not listed: a kernel set
 # includes them inside its namespace, and the amalgamation puts them where they are included.
 set(engine_files src/engine/kernels.h src/engine/kernels_scalar.h src/engine/kernels_target.h
-    src/engine/kernels_pack.h src/engine/read_ahead.h src/engine/compare.h src/engine/kernels_scalar.cpp)
+    src/engine/kernels_pack.h src/engine/read_ahead.h src/engine/compare.h src/engine/side.h src/engine/survey.h
+    src/engine/kernels_scalar.cpp)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
   list(APPEND engine_files src/engine/kernels_x86.h src/engine/cpu_features_x86.cpp src/engine/kernels_avx2.cpp
        src/engine/kernels_avx512.cpp)
 elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "aarch64|arm64")
   list(APPEND engine_files src/engine/kernels_neon.h src/engine/kernels_neon.cpp)
 endif()
-list(APPEND engine_files src/engine/kernels.cpp src/engine/read_ahead.cpp src/engine/compare.cpp)
+list(APPEND engine_files src/engine/kernels.cpp src/engine/read_ahead.cpp src/engine/side.cpp src/engine/survey.cpp
+     src/engine/compare.cpp)
 set(engine_sources ${engine_files})
 list(FILTER engine_sources INCLUDE REGEX "\\.cpp$")

@@ -138,10 +138,10 @@ Result compare(const py::handle& output, const py::handle& answer, bool with_not
     {
         // The places only on a difference, in one call; with the notes, both in one pass.
         const py::gil_scoped_release unlocked;
-        result = with_notes ? filterspace_compare_buffers_noted(state, out.data(), out.size(), ans.data(), ans.size(),
-                                                                &places, &notes)
-                            : filterspace_compare_buffers_placed(state, out.data(), out.size(), ans.data(), ans.size(),
-                                                                 &places);
+        const filterspace_options options{sizeof options, FILTERSPACE_PLACES_ON_DIFFERENCE,
+                                          with_notes ? &notes : nullptr, nullptr, nullptr};
+        result =
+            filterspace_compare_buffers_with(state, out.data(), out.size(), ans.data(), ans.size(), &places, &options);
     }
     return result_of(result, 0, &places, py::none(), py::none(), with_notes ? &notes : nullptr);
 }
@@ -383,16 +383,23 @@ long read_arrived(int fd, void* into, size_t size, SignalCheck& signals) {
     }
 }
 
+// A side as a stream's answer: its object, or its descriptor.
+filterspace_answer answer_of(const Input& input) {
+    if (input.object() != nullptr)
+        return {FILTERSPACE_ANSWER_READER, -1, nullptr, 0, ObjectReader::read, input.object()};
+    return {FILTERSPACE_ANSWER_FD, input.fd(), nullptr, 0, nullptr, nullptr};
+}
+
 // compare_files where a side is read through its object: the output handed, a block at a time,
 // to a stream against the answer (its descriptor, or its object), until the first difference.
 // Both are read once; the places of a difference are counted on the way. With the GIL released,
 // which an object's reads take again.
 filterspace_result compare_through_a_stream(filterspace_state* state, Input& out, Input& ans, SignalCheck& signals,
                                             filterspace_places& places, int& out_error) {
-    const int begun =
-        ans.object() != nullptr
-            ? filterspace_stream_begin_reader(state, ObjectReader::read, ans.object(), FILTERSPACE_STREAM_PLACES)
-            : filterspace_stream_begin_fd(state, ans.fd(), FILTERSPACE_STREAM_PLACES, python_signal_raised, &signals);
+    const filterspace_answer answer = answer_of(ans);
+    const filterspace_options options{sizeof options, FILTERSPACE_PLACES_ON_DIFFERENCE, nullptr, python_signal_raised,
+                                      &signals};
+    const int begun = filterspace_stream_begin_with(state, &answer, &options);
     if (begun != 0) return FILTERSPACE_ANSWER_UNREADABLE;
     std::vector<uint8_t> block(read_size);
     for (;;) {
@@ -437,10 +444,9 @@ Result compare_files(const py::handle& output, const py::handle& answer, bool wi
         } else if (error == 0) {
             // The places only on a difference, in one call (files that can be read again are read
             // again for them, pipes counted as they go by); with the notes, both in one pass.
-            result = with_notes ? filterspace_compare_fds_noted(state, out.fd(), ans.fd(), &places, &notes,
-                                                                python_signal_raised, &signals)
-                                : filterspace_compare_fds_placed(state, out.fd(), ans.fd(), &places,
-                                                                 python_signal_raised, &signals);
+            const filterspace_options options{sizeof options, FILTERSPACE_PLACES_ON_DIFFERENCE,
+                                              with_notes ? &notes : nullptr, python_signal_raised, &signals};
+            result = filterspace_compare_fds_with(state, out.fd(), ans.fd(), &places, &options);
             error = errno;
         }
         out.put_back();
@@ -469,15 +475,17 @@ constexpr size_t unlocked_chunk = size_t{16} << 10;
 class Stream {
 public:
     Stream(const py::handle& answer, bool places) : answer_name_(py::reinterpret_borrow<py::object>(answer)) {
-        const int flags = places ? FILTERSPACE_STREAM_PLACES : 0;
+        const filterspace_options options{sizeof options,
+                                          places ? FILTERSPACE_PLACES_ON_DIFFERENCE : FILTERSPACE_PLACES_NEVER, nullptr,
+                                          python_signal_raised, &signals_};
         state_.reset(filterspace_state_new());
         if (state_ == nullptr) throw std::bad_alloc();
-        int begun;
+        filterspace_answer told{};
         if (PyObject_CheckBuffer(answer.ptr()) && !PyUnicode_Check(answer.ptr())) {
             answer_view_.emplace(answer, "answer");
-            begun = filterspace_stream_begin_buffer(state_.get(), answer_view_->data(), answer_view_->size(), flags);
+            told = {FILTERSPACE_ANSWER_BUFFER, -1, answer_view_->data(), answer_view_->size(), nullptr, nullptr};
         } else if ((answer_file_ = std::make_unique<Input>(answer, "answer"))->object() != nullptr) {
-            begun = filterspace_stream_begin_reader(state_.get(), ObjectReader::read, answer_file_->object(), flags);
+            told = answer_of(*answer_file_);
         } else {
             int error = 0;
             off_t offset = -1;
@@ -492,10 +500,10 @@ public:
                 throw py::value_error("cannot compare the answer from its position " +
                                       std::to_string(answer_file_->position()) + ": " + strerror(error));
             }
-            begun =
-                filterspace_stream_begin_fd(state_.get(), answer_file_->fd(), flags, python_signal_raised, &signals_);
+            told = answer_of(*answer_file_);
         }
-        if (begun != 0) throw std::runtime_error("cannot begin the stream");
+        if (filterspace_stream_begin_with(state_.get(), &told, &options) != 0)
+            throw std::runtime_error("cannot begin the stream");
         places_ = places;
     }
     ~Stream() { release(); }
@@ -516,16 +524,16 @@ public:
         } else {
             result = filterspace_stream_feed(state_.get(), bytes.data(), bytes.size());
         }
-        fed_ += bytes.size();
-        if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) fail(result, errno);
+        if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) fail(errno);
         return bytes.size();
     }
 
+    // Read from the library while the stream is open; once it ended, what it ended with.
     bool differs() const {
         if (result_.has_value()) return !result_->same;
         return state_ != nullptr && filterspace_stream_differs(state_.get()) == 1;
     }
-    uint64_t fed() const { return fed_; }
+    uint64_t fed() const { return state_ != nullptr ? filterspace_stream_fed(state_.get()) : fed_at_end_; }
 
     // The output has ended: the result, as compare() gives it. Called again, the same result.
     Result finish() {
@@ -534,12 +542,13 @@ public:
         filterspace_places places{};
         filterspace_result result;
         signals_ = SignalCheck{};
+        fed_at_end_ = filterspace_stream_fed(state_.get());
         {
             const py::gil_scoped_release unlocked;
             result = filterspace_stream_finish(state_.get(), &places);
         }
         const int error = errno;
-        if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) fail(result, error);
+        if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) fail(error);
         result_ = result_of(result, 0, places_ ? &places : nullptr, py::none(), answer_name_, nullptr);
         release();
         return *result_;
@@ -556,6 +565,8 @@ public:
     // Ends the stream, with or without a result; the answer's file is closed, a file object's
     // position put back.
     void release() {
+        if (state_ != nullptr && filterspace_stream_differs(state_.get()) >= 0)
+            fed_at_end_ = filterspace_stream_fed(state_.get());  // a stream closed before it finished
         if (answer_file_ != nullptr) answer_file_->put_back();
         answer_file_.reset();
         answer_view_.reset();
@@ -580,10 +591,10 @@ private:
         Stream& stream_;
     };
 
-    [[noreturn]] void fail(filterspace_result result, int error) {
+    // The answer could not be read, or a Python signal handler raised (the library's stop).
+    [[noreturn]] void fail(int error) {
         if (signals_.raised) throw py::error_already_set();
         if (answer_file_ != nullptr && answer_file_->object() != nullptr) answer_file_->object()->raise_if_failed();
-        if (result == FILTERSPACE_STOPPED) error = EINTR;
         raise_os_error(error, "cannot read the answer", answer_name_);
     }
 
@@ -592,9 +603,9 @@ private:
     std::optional<View> answer_view_;
     std::unique_ptr<Input> answer_file_;
     SignalCheck signals_;
-    std::optional<Result> result_;
+    std::optional<Result> result_;  // the Result finish() gave, given again
     bool places_ = true;
-    uint64_t fed_ = 0;  // bytes written, all chunks together
+    uint64_t fed_at_end_ = 0;  // the bytes written, once the stream is finished or closed
     bool busy_ = false;
 };
 

@@ -3,7 +3,12 @@
  *
  * Every byte outside 0x21..0x7E is ignored wherever it stands, and what is left of the two inputs
  * is compared byte for byte. Usable from C and C++; reentrant and thread-safe: any number of
- * threads compare at once, each with a state of its own. See filterspace(3). */
+ * threads compare at once, each with a state of its own. See filterspace(3).
+ *
+ * Three calls do everything: filterspace_compare_fds_with() (two descriptors),
+ * filterspace_compare_buffers_with() (two buffers) and filterspace_stream_begin_with() (the output
+ * handed over as it arrives), each told what to give besides the result by one options structure.
+ * The calls of earlier versions, at the end, are each one of these with fixed options. */
 #ifndef FILTERSPACE_FILTERSPACE_H
 #define FILTERSPACE_FILTERSPACE_H
 
@@ -11,9 +16,9 @@
 #include <stdint.h>
 
 #define FILTERSPACE_VERSION_MAJOR 1
-#define FILTERSPACE_VERSION_MINOR 3
+#define FILTERSPACE_VERSION_MINOR 4
 #define FILTERSPACE_VERSION_PATCH 0
-#define FILTERSPACE_VERSION "1.3.0"
+#define FILTERSPACE_VERSION "1.4.0"
 
 #ifdef __cplusplus
 extern "C" {
@@ -29,9 +34,9 @@ typedef enum filterspace_result {
     FILTERSPACE_SAME = 0,              /* the visible bytes are the same */
     FILTERSPACE_DIFFER = 1,            /* the first difference was met */
     FILTERSPACE_OUTPUT_UNREADABLE = 2, /* a read of the output failed (errno in output.error) */
-    FILTERSPACE_ANSWER_UNREADABLE = 3, /* a read of the answer failed (errno in answer.error) */
-    FILTERSPACE_STOPPED = 4            /* the caller's stop function ended the comparison; only
-                                          from filterspace_compare_fds_stoppable() */
+    FILTERSPACE_ANSWER_UNREADABLE = 3, /* a read of the answer failed (errno in answer.error); also a
+                                          call out of turn or options the library cannot read (EINVAL) */
+    FILTERSPACE_STOPPED = 4            /* the caller's stop function ended the comparison */
 } filterspace_result;
 
 /* Where one side stopped: at its first visible byte that differs from the other side's, or at its
@@ -57,41 +62,20 @@ typedef struct filterspace_state filterspace_state;
 FILTERSPACE_API filterspace_state* filterspace_state_new(void);
 FILTERSPACE_API void filterspace_state_free(filterspace_state* state);
 
-/* Compares two open descriptors (files or pipes), each read from its current offset and streamed:
- * a pipe is judged as its bytes arrive, and reading stops at the first difference. A non-blocking
- * descriptor with no data yet is waited for (poll), never taken for an unreadable one. places, when
- * not null, receives where each side stopped; counting lines then costs a pass over every byte
- * read, so a caller that needs the places only for a difference may compare again, from the same
- * offsets, with places, once the first comparison has found one. On an unreadable result errno
- * is the failed read's error (also in the places' error). */
-FILTERSPACE_API filterspace_result filterspace_compare_fds(filterspace_state* state, int output_fd, int answer_fd,
-                                                           filterspace_places* places);
-
-/* The same, but stoppable between blocks: stop(context) is called before each read of either
- * descriptor (so at most a block of 256 KiB apart), and again after a read or a wait for data
- * that a signal interrupted (EINTR; filterspace_compare_fds retries those). When it returns
- * nonzero the comparison ends at once with FILTERSPACE_STOPPED, errno EINTR, and the descriptors
- * at wherever reading had taken them; places, when not null, then hold EINTR in the error of the
- * side that was about to be read. A signal handler installed without SA_RESTART makes a blocked
- * read return, so that a stop function that reads a flag the handler sets ends a comparison
- * waiting on a pipe. stop may be null: then this is filterspace_compare_fds. */
+/* Asked by a comparison that reads before each read (so at most a block of 256 KiB apart), and
+ * again after a read or a wait for data that a signal interrupted (errno EINTR; without a stop
+ * function such a read is retried): nonzero ends the comparison at once with FILTERSPACE_STOPPED,
+ * errno EINTR, the descriptors wherever reading had taken them, and EINTR in the error of the side
+ * that was about to be read. A signal handler installed without SA_RESTART makes a blocked read
+ * return, so that a stop function that reads a flag the handler sets ends a comparison waiting on
+ * a pipe. */
 typedef int (*filterspace_stop_function)(void* context);
-FILTERSPACE_API filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, int output_fd,
-                                                                     int answer_fd, filterspace_places* places,
-                                                                     filterspace_stop_function stop, void* context);
 
-/* Compares two buffers in memory where they stand. Each is read only within [p, p + size), whatever
- * its bytes: a caller that rewrites a buffer while it is compared gets an unspecified result, and
- * nothing worse (no read outside either buffer, no crash, no endless loop). */
-FILTERSPACE_API filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output,
-                                                               size_t output_size, const void* answer,
-                                                               size_t answer_size, filterspace_places* places);
-
-/* The notes: what the rule ignored, told for the jury as data, on request (the *_noted calls). A
- * token is a maximal run of visible bytes. A comparison that finds a difference covers the output
- * up to its place and the answer up to its place, or to its end where the answer is a buffer or a
- * regular file (read on for this, never a pipe). Counting costs about one more pass over the bytes
- * covered. */
+/* The notes: what the rule ignored, told for the jury as data, on request. A token is a maximal
+ * run of visible bytes. A comparison that finds a difference covers the output up to its place
+ * and the answer up to its place, or to its end where the answer is a buffer or a regular file
+ * (read on for this, never a pipe). Counting costs about one more pass over the bytes covered. On
+ * an unreadable or stopped result the notes are unspecified. */
 
 /* Where a byte stands in its file: offset from 0, line and column from 1; line 0 where none. */
 typedef struct filterspace_spot {
@@ -124,58 +108,94 @@ typedef struct filterspace_notes {
     filterspace_place first_token_answer;
 } filterspace_notes;
 
-/* filterspace_compare_fds_stoppable (stop may be null) and filterspace_compare_buffers, with the
- * notes filled in when notes is not null; with notes null, exactly those calls. On an unreadable
- * or stopped result the notes are unspecified. */
-FILTERSPACE_API filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int output_fd, int answer_fd,
-                                                                 filterspace_places* places, filterspace_notes* notes,
-                                                                 filterspace_stop_function stop, void* context);
-FILTERSPACE_API filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, const void* output,
-                                                                     size_t output_size, const void* answer,
-                                                                     size_t answer_size, filterspace_places* places,
-                                                                     filterspace_notes* notes);
+/* When a comparison tells where each side stopped (the places argument, when not null). */
+typedef enum filterspace_places_wanted {
+    /* For a difference only, at next to no cost when there is none: on any other result the
+     * places are zeros, but for the error of an unreadable side. Where both descriptors are
+     * regular files they are compared without counting lines and, on a difference, again from the
+     * offsets they had when called (lseek); where either is not (a pipe), or where notes are asked
+     * for, lines are counted as the bytes go by. */
+    FILTERSPACE_PLACES_ON_DIFFERENCE = 0,
+    /* For every result (the ends, where the same): counting lines costs a pass over every byte. */
+    FILTERSPACE_PLACES_ALWAYS = 1,
+    /* Never: zeros, but for the error of an unreadable side. */
+    FILTERSPACE_PLACES_NEVER = 2
+} filterspace_places_wanted;
 
-/* The places in one call: filterspace_compare_fds_stoppable (stop may be null) and
- * filterspace_compare_buffers, which fill places, when not null, only on FILTERSPACE_DIFFER, and cost
- * next to nothing more than a comparison without places when there is no difference. On any other
- * result places are zeros, but for the error of an unreadable side (output.error or answer.error).
- * Where both descriptors are regular files, they are compared without counting lines and, on a
- * difference, again from the offsets they had when called (lseek), with the places; the second
- * comparison's result is returned. Where either is not (a pipe), the places are counted as the bytes
- * go by, which costs a pass over every byte read (about as much as the comparison). Each descriptor
- * is left where filterspace_compare_fds leaves it: past the last block it read (256 KiB at most past
- * the place on a difference; at its end when the result is FILTERSPACE_SAME). */
-FILTERSPACE_API filterspace_result filterspace_compare_fds_placed(filterspace_state* state, int output_fd,
-                                                                  int answer_fd, filterspace_places* places,
-                                                                  filterspace_stop_function stop, void* context);
-FILTERSPACE_API filterspace_result filterspace_compare_buffers_placed(filterspace_state* state, const void* output,
-                                                                      size_t output_size, const void* answer,
-                                                                      size_t answer_size, filterspace_places* places);
+/* What a comparison gives besides its result. Its first member is its own size, so that fields a
+ * later version adds keep the interface: the library reads what the size covers and takes the
+ * rest as zeros, which are the defaults. Set what you need after FILTERSPACE_OPTIONS_INIT. A null
+ * options pointer is the defaults. */
+typedef struct filterspace_options {
+    size_t size;                      /* sizeof(filterspace_options) */
+    filterspace_places_wanted places; /* FILTERSPACE_PLACES_ON_DIFFERENCE by default */
+    filterspace_notes* notes;         /* filled when not null (not for streams) */
+    filterspace_stop_function stop;   /* asked before each read, when not null (not for buffers) */
+    void* stop_context;               /* stop's argument */
+} filterspace_options;
+#define FILTERSPACE_OPTIONS_INIT \
+    { sizeof(filterspace_options), FILTERSPACE_PLACES_ON_DIFFERENCE, NULL, NULL, NULL }
+
+/* Compares two open descriptors (files or pipes), each read from its current offset and streamed:
+ * a pipe is judged as its bytes arrive, and reading stops at the first difference. A non-blocking
+ * descriptor with no data yet is waited for (poll), never taken for an unreadable one. A negative
+ * descriptor (an open that failed, unchecked) is an unreadable side at once, errno EBADF, before
+ * anything is read; where both are, the output is the one told. Each descriptor is left past the
+ * last block it read (256 KiB at most past the place on a difference; at its end when the result
+ * is FILTERSPACE_SAME). On an unreadable result errno is the failed read's error (also in the
+ * places' error). Options the library cannot read (a size smaller than a size_t, an unknown places
+ * value) give FILTERSPACE_ANSWER_UNREADABLE with errno EINVAL. */
+FILTERSPACE_API filterspace_result filterspace_compare_fds_with(filterspace_state* state, int output_fd, int answer_fd,
+                                                                filterspace_places* places,
+                                                                const filterspace_options* options);
+
+/* Compares two buffers in memory where they stand (the stop function is not asked). Each is read
+ * only within [p, p + size), whatever its bytes: a caller that rewrites a buffer while it is
+ * compared gets an unspecified result, and nothing worse (no read outside either buffer, no crash,
+ * no endless loop). */
+FILTERSPACE_API filterspace_result filterspace_compare_buffers_with(filterspace_state* state, const void* output,
+                                                                    size_t output_size, const void* answer,
+                                                                    size_t answer_size, filterspace_places* places,
+                                                                    const filterspace_options* options);
 
 /* Streams: the output handed over, a chunk of any size at a time, as it arrives (from the pipe of
  * a program the caller runs, say), against an answer that the library reads only as far as the
  * output needs; memory is the state's, whatever the output's size. The result, and the places of a
- * difference, are those of filterspace_compare_fds on the same bytes. A chunk is read only during
- * the call that hands it over: the caller may reuse its buffer at once. A chunk that another
+ * difference, are those of filterspace_compare_fds_with on the same bytes. A chunk is read only
+ * during the call that hands it over: the caller may reuse its buffer at once. A chunk that another
  * thread rewrites while it is compared gives an unspecified result, never a read outside it.
  *
- * One stream per state at a time, begun by one of the filterspace_stream_begin_* calls (which end any
- * stream the state had), ended by filterspace_stream_finish or by any comparison made with the state.
- * The begin calls return 0, or -1 with errno EINVAL for a flag they do not know. */
-#define FILTERSPACE_STREAM_PLACES 1 /* count the places as the bytes go by (a pass over each byte) */
+ * One stream per state at a time, begun by filterspace_stream_begin_with (or an earlier begin
+ * call), which ends any stream the state had, and ended by filterspace_stream_finish or by any
+ * comparison made with the state. */
 
-/* The answer read from its descriptor, from its offset; stop, when not null, as for
- * filterspace_compare_fds_stoppable, asked before each read of the answer. */
-FILTERSPACE_API int filterspace_stream_begin_fd(filterspace_state* state, int answer_fd, int flags,
-                                                filterspace_stop_function stop, void* context);
-/* The answer in a buffer, read where it stands, which must stay there until the stream ends. */
-FILTERSPACE_API int filterspace_stream_begin_buffer(filterspace_state* state, const void* answer, size_t answer_size,
-                                                    int flags);
-/* The answer read by the caller's function, as read() reads: up to size bytes into `into`, the
- * count, 0 at the end, -1 with errno set on failure. */
+/* The reader of a stream's answer: as read() reads, up to size bytes into `into`, the count, 0 at
+ * the end, -1 with errno set on failure. A count past size is taken for a failure (EIO). */
 typedef long (*filterspace_read_function)(void* context, void* into, size_t size);
-FILTERSPACE_API int filterspace_stream_begin_reader(filterspace_state* state, filterspace_read_function read,
-                                                    void* context, int flags);
+
+/* Where a stream's answer is. */
+typedef enum filterspace_answer_kind {
+    FILTERSPACE_ANSWER_FD = 0,     /* fd, read from its offset (a negative one is unreadable) */
+    FILTERSPACE_ANSWER_BUFFER = 1, /* buffer and size, read where it stands until the stream ends */
+    FILTERSPACE_ANSWER_READER = 2  /* read(read_context, ...) */
+} filterspace_answer_kind;
+
+typedef struct filterspace_answer {
+    filterspace_answer_kind kind;
+    int fd;
+    const void* buffer;
+    size_t size;
+    filterspace_read_function read;
+    void* read_context;
+} filterspace_answer;
+
+/* Begins a stream against the answer: 0, or -1 with errno EINVAL for an answer or options it
+ * cannot take (an unknown kind, a null reader or buffer, notes). The places come with
+ * filterspace_stream_finish as options->places says (counted as the chunks go by: about two thirds
+ * of a comparison's time more, unless FILTERSPACE_PLACES_NEVER); the stop function, when not null,
+ * is asked before each read of a descriptor's or a reader's answer. */
+FILTERSPACE_API int filterspace_stream_begin_with(filterspace_state* state, const filterspace_answer* answer,
+                                                  const filterspace_options* options);
 
 /* Hands over the next chunk of output and compares it as far as it goes: FILTERSPACE_SAME while no
  * difference has been found so far; FILTERSPACE_DIFFER once one has; FILTERSPACE_ANSWER_UNREADABLE
@@ -188,10 +208,9 @@ FILTERSPACE_API filterspace_result filterspace_stream_feed(filterspace_state* st
 FILTERSPACE_API int filterspace_stream_differs(const filterspace_state* state);
 /* Bytes handed over, all chunks together (those after a kept result included); 0 without a stream. */
 FILTERSPACE_API uint64_t filterspace_stream_fed(const filterspace_state* state);
-/* The output has ended: the result, as filterspace_compare_fds gives it (reading the answer on to
- * its end where no difference was found), and the places, when not null: on FILTERSPACE_DIFFER, as
- * it gives them, where the stream was begun with FILTERSPACE_STREAM_PLACES; otherwise zeros, but for
- * an unreadable answer's error. Ends the stream. */
+/* The output has ended: the result, as filterspace_compare_fds_with gives it (reading the answer on
+ * to its end where no difference was found), and the places, when not null, as the stream's options
+ * asked (zeros otherwise, but for an unreadable answer's error). Ends the stream. */
 FILTERSPACE_API filterspace_result filterspace_stream_finish(filterspace_state* state, filterspace_places* places);
 
 /* Whether two descriptors are one file (the same device and inode): 1 when they are, 0 when not,
@@ -203,6 +222,45 @@ FILTERSPACE_API int filterspace_same_file(int fd_a, int fd_b);
 /* The library's version, "MAJOR.MINOR.PATCH": that of the shared library loaded, which may be
  * newer than the header's FILTERSPACE_VERSION. */
 FILTERSPACE_API const char* filterspace_version(void);
+
+/* ---- The calls of earlier versions, each the call above with fixed options (unchanged). ---- */
+
+/* filterspace_compare_fds_with, places ALWAYS. */
+FILTERSPACE_API filterspace_result filterspace_compare_fds(filterspace_state* state, int output_fd, int answer_fd,
+                                                           filterspace_places* places);
+/* The same with a stop function (may be null). */
+FILTERSPACE_API filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, int output_fd,
+                                                                     int answer_fd, filterspace_places* places,
+                                                                     filterspace_stop_function stop, void* context);
+/* The same with the notes (may be null). */
+FILTERSPACE_API filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int output_fd, int answer_fd,
+                                                                 filterspace_places* places, filterspace_notes* notes,
+                                                                 filterspace_stop_function stop, void* context);
+/* filterspace_compare_fds_with, places ON_DIFFERENCE, a stop function (may be null). */
+FILTERSPACE_API filterspace_result filterspace_compare_fds_placed(filterspace_state* state, int output_fd,
+                                                                  int answer_fd, filterspace_places* places,
+                                                                  filterspace_stop_function stop, void* context);
+/* filterspace_compare_buffers_with, places ALWAYS; with the notes (may be null); places ON_DIFFERENCE. */
+FILTERSPACE_API filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output,
+                                                               size_t output_size, const void* answer,
+                                                               size_t answer_size, filterspace_places* places);
+FILTERSPACE_API filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, const void* output,
+                                                                     size_t output_size, const void* answer,
+                                                                     size_t answer_size, filterspace_places* places,
+                                                                     filterspace_notes* notes);
+FILTERSPACE_API filterspace_result filterspace_compare_buffers_placed(filterspace_state* state, const void* output,
+                                                                      size_t output_size, const void* answer,
+                                                                      size_t answer_size, filterspace_places* places);
+
+/* filterspace_stream_begin_with with the answer of each kind: places ON_DIFFERENCE with
+ * FILTERSPACE_STREAM_PLACES in flags, else NEVER; -1 with errno EINVAL for another flag. */
+#define FILTERSPACE_STREAM_PLACES 1
+FILTERSPACE_API int filterspace_stream_begin_fd(filterspace_state* state, int answer_fd, int flags,
+                                                filterspace_stop_function stop, void* context);
+FILTERSPACE_API int filterspace_stream_begin_buffer(filterspace_state* state, const void* answer, size_t answer_size,
+                                                    int flags);
+FILTERSPACE_API int filterspace_stream_begin_reader(filterspace_state* state, filterspace_read_function read,
+                                                    void* context, int flags);
 
 #ifdef __cplusplus
 }

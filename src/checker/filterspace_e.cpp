@@ -2,12 +2,13 @@
 #include <cstdio>
 
 #include "compare.h"
+#include "inputs.h"
 #include "open_files.h"
 #include "verdict.h"
 #include "write_signals.h"
 
 int main(int argc, char** argv) {
-    hold_standard_descriptors();
+    (void)hold_standard_descriptors();
     // Writes to standard error are not checked anywhere: one that fails changes nothing else.
     ignore_write_signals();
 
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
             (void)fprintf(stderr, "Can not read %s!\n", argv[2]);
             output(output_unopenable, 0);
         case Comparison::ans_unreadable:
+        case Comparison::stopped:  // never: no stop function is given
             (void)fprintf(stderr, "Can not read %s!\n", argv[3]);
             output(answer_unopenable, 0);
     }

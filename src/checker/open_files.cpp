@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "fresh_file.h"
+#include "inputs.h"
 #include "verdict.h"
 
 int fpout = -1;
@@ -19,20 +20,8 @@ namespace {
 
 using FileStatus = struct stat;
 
-struct Identity {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool known = false;
-};
-
-Identity identity_of(const FileStatus& st) { return {st.st_dev, st.st_ino, true}; }
-
-bool is(const FileStatus& st, const Identity& id) { return id.known && st.st_dev == id.dev && st.st_ino == id.ino; }
-
-// Files that no input may be: the record, which was just made empty, and the pipe that holds
-// standard descriptors closed at start.
-Identity record_identity;
-Identity placeholder_identity;
+// The record, which was just made empty: no input may be it.
+FileIdentity record_identity;
 
 // Whether path is the root of a mount: a file that a sandbox bound onto the record path on purpose.
 bool is_mount_root(const char* path) {
@@ -66,23 +55,18 @@ int open_record_descriptor(const char* path) {
 
 int open_record(const char* path) {
     const int fd = open_record_descriptor(path);
-    FileStatus st{};
-    if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd < 0 || !identity_of_descriptor(fd, &record_identity)) {
         if (fd >= 0) close(fd);
         return -1;
     }
-    record_identity = identity_of(st);
     return fd;
 }
 
-// A directory opens on Linux and fails only when read; the record and the placeholder pipe would
-// be read as empty: each counts as a file that cannot be opened.
-int open_compared_file(const char* path, FileStatus& st) {
-    const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    const bool usable =
-        fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && !is(st, record_identity) && !is(st, placeholder_identity);
-    if (usable) return fd;
+// A directory, or the placeholder pipe of a closed standard input, is refused as it opens
+// (inputs.h); the record would be read as empty: each counts as a file that cannot be opened.
+int open_compared_file(const char* path, FileIdentity& identity) {
+    const int fd = open_readable_file(path, &identity);
+    if (fd < 0 || !same_file(identity, record_identity)) return fd;
     close(fd);
     return -1;
 }
@@ -94,33 +78,16 @@ int open_compared_file(const char* path, FileStatus& st) {
 
 }  // namespace
 
-void hold_standard_descriptors() {
-    bool closed[3] = {};
-    bool any_closed = false;
-    for (int fd = 0; fd <= 2; ++fd) any_closed |= closed[fd] = fcntl(fd, F_GETFD) == -1;
-    if (!any_closed) return;
-    // Non-blocking, so that a diagnostic written to it never waits for a reader.
-    int ends[2];
-    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return;  // the record still keeps above 2
-    FileStatus st{};
-    if (fstat(ends[0], &st) == 0) placeholder_identity = identity_of(st);
-    for (int fd = 0; fd <= 2; ++fd)
-        if (closed[fd] && fd != ends[0] && fd != ends[1]) (void)dup2(ends[fd == 0 ? 0 : 1], fd);
-    for (const int end : ends)
-        if (end > 2) close(end);
-}
-
 void open_files(const char* out_path, const char* ans_path, const char* eval_path) {
     fpeval = open_record(eval_path);
     if (fpeval < 0) cannot_open(eval_path, record_unopenable);
-    FileStatus out_status{};
-    fpout = open_compared_file(out_path, out_status);
+    FileIdentity out_identity, ans_identity;
+    fpout = open_compared_file(out_path, out_identity);
     if (fpout < 0) cannot_open(out_path, output_unopenable);
-    FileStatus ans_status{};
-    fpans = open_compared_file(ans_path, ans_status);
+    fpans = open_compared_file(ans_path, ans_identity);
     if (fpans < 0) cannot_open(ans_path, answer_unopenable);
     // The answer compared with itself is always right. A player who may write beside their
     // output can replace it with a link to the answer, which a checker running as root can read:
     // an output that is the answer (by any path) is an output that cannot be opened.
-    if (is(ans_status, identity_of(out_status))) cannot_open(out_path, output_unopenable);
+    if (same_file(ans_identity, out_identity)) cannot_open(out_path, output_unopenable);
 }

@@ -7,10 +7,6 @@
 extern int fpout;
 extern int fpans;
 
-// Holds standard input, output and error, where closed at start, with the ends of one pipe, so
-// that no file opened later takes their numbers. Called first.
-void hold_standard_descriptors();
-
 // Makes the record afresh, then opens the player's output, then the standard answer. Returns
 // only when all three are open; the first failure prints its diagnostic and ends the run through
 // output().

@@ -94,18 +94,22 @@ int lint(const char* const* names, int count, unsigned closed_at_start, bool qui
     return written_or_trouble(true, status);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const unsigned closed_at_start = hold_standard_descriptors();
+// The options and the operands of a call.
+struct Call {
     bool quiet = false, with_notes = false, linting = false;
-    const char** operands = const_cast<const char**>(argv);  // gathered in place: never more than argc
+    const char** operands = nullptr;  // gathered in argv's place: never more than argc
     int operand_count = 0;
+};
+
+// Reads the call into `call`: -1 when it is to be carried out, else the status to end with (the
+// help and the version are printed here, a bad call told).
+int read_call(int argc, char** argv, Call& call) {
+    call.operands = const_cast<const char**>(argv);
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (options_done || arg[0] != '-' || strcmp(arg, "-") == 0) {
-            operands[operand_count++] = arg;
+            call.operands[call.operand_count++] = arg;
         } else if (strcmp(arg, "--") == 0) {
             options_done = true;
         } else if (strcmp(arg, "--help") == 0) {
@@ -116,36 +120,38 @@ int main(int argc, char** argv) {
                        : status_same;
         } else if (strcmp(arg, "--quiet") == 0 || strcmp(arg, "--silent") == 0 ||
                    (arg[1] != '-' && strspn(arg + 1, "s") == strlen(arg + 1))) {  // -s, or -ss
-            quiet = true;
+            call.quiet = true;
         } else if (strcmp(arg, "--notes") == 0) {
-            with_notes = true;
+            call.with_notes = true;
         } else if (strcmp(arg, "--lint") == 0) {
-            linting = true;
+            call.linting = true;
         } else {
             return bad_call("unrecognized option ", arg);
         }
     }
     int from_standard_input = 0;
-    for (int i = 0; i < operand_count; ++i) from_standard_input += strcmp(operands[i], "-") == 0 ? 1 : 0;
+    for (int i = 0; i < call.operand_count; ++i) from_standard_input += strcmp(call.operands[i], "-") == 0 ? 1 : 0;
     if (from_standard_input > 1) return bad_call("standard input can be only one of the files", "");
-    if (linting) {
-        if (with_notes) return bad_call("--lint and --notes cannot be used together", "");
-        if (operand_count == 0) return bad_call("missing operand", "");
-        return lint(operands, operand_count, closed_at_start, quiet);
-    }
-    if (operand_count < 2)
-        return bad_call(operand_count == 0 ? "missing operand" : "missing operand after ",
-                        operand_count == 0 ? "" : operands[0]);
-    if (operand_count > 2) return bad_call("extra operand ", operands[2]);
+    if (call.linting && call.with_notes) return bad_call("--lint and --notes cannot be used together", "");
+    if (call.linting && call.operand_count == 0) return bad_call("missing operand", "");
+    if (call.linting) return -1;
+    if (call.operand_count < 2)
+        return bad_call(call.operand_count == 0 ? "missing operand" : "missing operand after ",
+                        call.operand_count == 0 ? "" : call.operands[0]);
+    if (call.operand_count > 2) return bad_call("extra operand ", call.operands[2]);
+    return -1;
+}
 
+// OUT against ANS: where they part, and the notes when asked for.
+int compare_two(const Call& call, unsigned closed_at_start) {
+    const char* const* operands = call.operands;
     const int out = open_operand(operands[0], closed_at_start);
     if (out < 0) return cannot_open(operands[0]);
     const int ans = open_operand(operands[1], closed_at_start);
     if (ans < 0) return cannot_open(operands[1]);
-
     Places where;
     Notes notes;
-    const Comparison result = compare_visible(out, ans, &where, with_notes ? &notes : nullptr);
+    const Comparison result = compare_visible(out, ans, &where, call.with_notes ? &notes : nullptr);
     switch (result) {
         case Comparison::same:
         case Comparison::differ:
@@ -153,16 +159,28 @@ int main(int argc, char** argv) {
         case Comparison::out_unreadable:
             return trouble(operands[0], strerror(where.out.error));
         case Comparison::ans_unreadable:
+        case Comparison::stopped:  // never: no stop function is given
             return trouble(operands[1], strerror(where.ans.error));
     }
     const bool differ = result == Comparison::differ;
     const int status = differ ? status_differ : status_same;
-    if (quiet) return status;
+    if (call.quiet) return status;
     bool written = !differ || print_difference(stdout, operands[0], operands[1], where);
-    if (with_notes) {
+    if (call.with_notes) {
         NoteLines lines;
         note_lines(notes, differ, lines);
         written = written && print_notes(stdout, lines, notes, operands[0], operands[1]);
     }
     return written_or_trouble(written, status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const unsigned closed_at_start = hold_standard_descriptors();
+    Call call;
+    const int ended = read_call(argc, argv, call);
+    if (ended >= 0) return ended;
+    if (call.linting) return lint(call.operands, call.operand_count, closed_at_start, call.quiet);
+    return compare_two(call, closed_at_start);
 }

@@ -84,11 +84,30 @@ FileIdentity identity_of(const struct stat& status) {
     return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
 
-// Standard input's placeholder, once there is one: no input may be it.
-FileIdentity placeholder_input;
-bool placeholder_made = false;
+// The placeholders' pipes, once there are some: no input may be one (reading the pipe that holds
+// standard output, which this process itself keeps open for writing, would wait for ever).
+FileIdentity placeholders[2];
+int placeholder_count = 0;
+
+void remember_placeholder(int fd) {
+    struct stat status = {};
+    if (fstat(fd, &status) == 0) placeholders[placeholder_count++] = identity_of(status);
+}
+
+bool is_placeholder(const FileIdentity& identity) {
+    for (int k = 0; k < placeholder_count; ++k)
+        if (same_file(identity, placeholders[k])) return true;
+    return false;
+}
 
 }  // namespace
+
+bool identity_of_descriptor(int fd, FileIdentity* identity) {
+    struct stat status = {};
+    if (fstat(fd, &status) != 0) return false;
+    *identity = identity_of(status);
+    return true;
+}
 
 // Pipes, which need no file system (a bare chroot has no /dev/null): standard input's with its
 // writing end closed, so that it reads as empty at once; the others' with a reading end kept open
@@ -103,11 +122,7 @@ unsigned hold_standard_descriptors() {
             if (ends[0] != STDIN_FILENO) (void)dup2(ends[0], STDIN_FILENO);
             for (const int end : ends)
                 if (end != STDIN_FILENO) close(end);
-            struct stat status = {};
-            if (fstat(STDIN_FILENO, &status) == 0) {
-                placeholder_input = identity_of(status);
-                placeholder_made = true;
-            }
+            remember_placeholder(STDIN_FILENO);
         }
     }
     int ends[2];
@@ -122,6 +137,7 @@ unsigned hold_standard_descriptors() {
         }
         for (int fd = 1; fd <= 2; ++fd)
             if ((closed & 1u << fd) != 0 && ends[1] >= 0) (void)dup2(ends[1], fd);
+        if (ends[0] >= 0) remember_placeholder(ends[0]);
         if (ends[1] >= 0) close(ends[1]);
     }
     return closed;
@@ -132,7 +148,7 @@ int open_readable_file(const char* path, FileIdentity* identity) {
     if (fd < 0) return -1;
     struct stat status = {};
     const bool status_known = fstat(fd, &status) == 0;
-    const bool placeholder = status_known && placeholder_made && same_file(identity_of(status), placeholder_input);
+    const bool placeholder = status_known && is_placeholder(identity_of(status));
     if (status_known && !S_ISDIR(status.st_mode) && !placeholder) {
         *identity = identity_of(status);
         return fd;

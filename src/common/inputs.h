@@ -2,7 +2,6 @@
 // arguments as text. Written for Linux and, for the drop-ins, for Windows (MinGW-w64).
 #pragma once
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -17,34 +16,29 @@ struct FileIdentity {
 
 // Puts a placeholder on each of descriptors 0, 1 and 2 that is closed, before anything is opened:
 // a file opened later would otherwise take that number and be read or written as a standard
-// stream. Standard input's placeholder reads as empty and is never opened as an input; standard
-// output's and error's take what is written and discard it. Returns which were closed: bit k for
+// stream. Standard input's placeholder reads as empty; standard output's and error's take what is
+// written and discard it; neither is ever opened as an input. Returns which were closed: bit k for
 // descriptor k. (Windows: nothing is done, and 0 is returned.)
 unsigned hold_standard_descriptors();
 constexpr unsigned standard_input_closed = 1;
 
+#ifndef _WIN32
+// The identity of an open descriptor's file; false (errno set) where it cannot be read.
+bool identity_of_descriptor(int fd, FileIdentity* identity);
+#endif
+
 // A descriptor to read path (UTF-8) from, as bytes, with the file's identity, or -1 with errno
 // set. A directory is refused with EISDIR (Linux opens one and fails only when it is read;
 // Windows refuses to open it at all). A file whose identity cannot be read is refused too: what
-// it is (a directory, the answer itself) would be unknown. Standard input's placeholder is refused
-// with EBADF, as the closed descriptor it stands for.
+// it is (a directory, the answer itself) would be unknown. A placeholder of a closed standard
+// descriptor is refused with EBADF, as the closed descriptor it stands for.
 int open_readable_file(const char* path, FileIdentity* identity);
 
-// Trouble that comes from the judge's machine, not from a file that a contestant left: no
-// descriptor or memory to be had to open it, a device that fails to read it. An output that cannot
-// be opened or read for one of these is a judge failure where the protocol has one, never a wrong
-// answer.
-inline bool machine_refused_open(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
-}
-inline bool machine_failed_read(int error) { return error == EIO; }
-
-// A compared with itself is always right, so the front-ends refuse an output that is the answer
-// under another name:
+// An answer compared with itself is always right, so the front-ends refuse an output that is the
+// answer under another name:
 inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
     return a.volume == b.volume && a.index == b.index;
 }
-inline const char* same_file_reason() { return "an answer compared with itself is always right"; }
 
 // Creates or empties path (UTF-8) and opens it for writing text, as fopen(path, "w") does (on
 // Windows each newline is then written as CR LF), following the judge's path; except that on

@@ -19,6 +19,7 @@ enum class Comparison {
     differ,          // the first difference was met
     out_unreadable,  // a read of the player's output failed
     ans_unreadable,  // a read of the standard answer failed
+    stopped,         // the caller's stop function ended it (StopCheck), before a read
 };
 
 // Where one side stopped: at its first visible byte that differs from the other side's, at its
@@ -84,8 +85,8 @@ struct Workspace {
 };
 
 // Asked by a comparison of descriptors before each read, so after a read or a wait for data that
-// a signal interrupted too: nonzero ends the comparison as an interrupted read (EINTR) of the side
-// about to be read. Without it an interrupted read is simply retried.
+// a signal interrupted too: nonzero ends the comparison, Comparison::stopped (errno EINTR, and EINTR
+// in the place of the side about to be read). Without it an interrupted read is simply retried.
 struct StopCheck {
     int (*should_stop)(void* context);  // nonzero: stop
     void* context;
@@ -167,7 +168,11 @@ public:
 
     ComparisonState state() const { return state_; }
     Comparison result() const { return result_; }  // once decided or finished
+    int error() const;                             // errno of an unreadable (or stopped) answer's read
     uint64_t fed() const { return fed_; }          // bytes handed over, all chunks together
+    // Whether where (when given) is told also when the sides are the same (their ends): by default
+    // only for a difference, since the ends would cost a pass over a buffered answer.
+    void tell_places_when_same(bool tell);
 
 private:
     alignas(8) unsigned char storage_[416];  // the core, defined with the engine (which checks the room)

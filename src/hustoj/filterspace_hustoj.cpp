@@ -6,23 +6,24 @@
 // the words for which HUSTOJ's page hides a message from its submitter. The protocol has no
 // outcome for a judge failure: an answer that cannot be read, or an output that the machine's
 // trouble keeps from being read, is never right (exit 1), and the message says "judge error".
-#include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
-#include "compare.h"
 #include "inputs.h"
+#include "pair.h"
 #include "position.h"
+#include "text.h"
 
 namespace {
 
 constexpr int right = 0, wrong = 1;
 
 // HUSTOJ uploads the message by lines of at most 1,023 bytes: one line, shorter than that.
-int outcome(int status, const char* message) {
+int outcome(int status, const Text& message) {
     char line[1000];
-    (void)snprintf(line, sizeof line, "%s", message);
+    const size_t length = message.size() < sizeof line ? message.size() : sizeof line - 1;
+    memcpy(line, message.str(), length);
+    line[length] = '\0';
     for (char* c = line; *c != '\0'; ++c)
         if (*c == '\n' || *c == '\r') *c = ' ';
     (void)fprintf(stderr, "%s\n", line);
@@ -36,50 +37,26 @@ int outcome(int status, const char* message) {
 int main(int argc, char** argv) {
     ignore_write_signals();
     (void)hold_standard_descriptors();
-    if (argc < 4) return outcome(wrong, "judge error: usage: filterspace_hustoj input answer output");
-    // The input is not needed and is not opened.
-    const char* answer_path = argv[2];
-    const char* output_path = argv[3];
-    char message[512];
-    FileIdentity output_status, answer_status;
-    const int output = open_readable_file(output_path, &output_status);
-    if (output < 0) {
-        (void)snprintf(message, sizeof message, "%s: the output cannot be opened: %s",
-                       machine_refused_open(errno) ? "judge error" : "wrong answer", strerror(errno));
-        return outcome(wrong, message);
-    }
-    const int answer = open_readable_file(answer_path, &answer_status);
-    if (answer < 0) {
-        (void)snprintf(message, sizeof message, "judge error: the answer cannot be opened: %s", strerror(errno));
-        return outcome(wrong, message);
-    }
-    // One path twice is the judge's call; another name for the answer's file is a link that the
-    // contestant left where its output was to be written.
-    if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status)) {
-        (void)snprintf(message, sizeof message, "wrong answer: the output is the answer file under another name: %s",
-                       same_file_reason());
-        return outcome(wrong, message);
-    }
-
-    Places where;
-    switch (compare_visible(output, answer, &where)) {
-        case Comparison::same:
-            (void)snprintf(message, sizeof message, "ok: %" PRIu64 " visible %s", where.out.visible,
-                           where.out.visible == 1 ? "byte matches" : "bytes match");
-            return outcome(right, message);
-        case Comparison::out_unreadable:
-            (void)snprintf(message, sizeof message, "%s: the output cannot be read: %s",
-                           machine_failed_read(where.out.error) ? "judge error" : "wrong answer",
-                           strerror(where.out.error));
-            return outcome(wrong, message);
-        case Comparison::ans_unreadable:
-            (void)snprintf(message, sizeof message, "judge error: the answer cannot be read: %s",
-                           strerror(where.ans.error));
-            return outcome(wrong, message);
-        case Comparison::differ:
+    if (argc < 4) return outcome(wrong, Text("judge error: usage: filterspace_hustoj input answer output"));
+    // The input is not needed and is not opened. Note the order: the answer before the output.
+    const Pair pair = open_and_compare(argv[3], argv[2]);
+    char position[400];
+    switch (pair.outcome) {
+        case PairOutcome::same:
+            return outcome(right, Text("ok: %s", visible_bytes_match(pair.where.out.visible).str()));
+        case PairOutcome::differ:
+            return outcome(wrong, Text("wrong answer: %s", describe_position(position, sizeof position, pair.where)));
+        case PairOutcome::output_is_answer:
+            return outcome(
+                wrong, Text("wrong answer: the output is the answer file under another name: %s", same_file_reason()));
+        case PairOutcome::output_unopened:
+        case PairOutcome::output_unreadable:
+            return outcome(
+                wrong, Text("%s: the output cannot be %s: %s", pair.machine_trouble() ? "judge error" : "wrong answer",
+                            pair.step_done(), pair.reason()));
+        case PairOutcome::answer_unopened:
+        case PairOutcome::answer_unreadable:
             break;
     }
-    char position[400];
-    (void)snprintf(message, sizeof message, "wrong answer: %s", describe_position(position, sizeof position, where));
-    return outcome(wrong, message);
+    return outcome(wrong, Text("judge error: the answer cannot be %s: %s", pair.step_done(), pair.reason()));
 }

@@ -11,14 +11,14 @@
 // unless the judge named a device or a standard stream there (/dev/null, /dev/stdout).
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "compare.h"
 #include "fresh_file.h"
 #include "inputs.h"
+#include "pair.h"
 #include "position.h"
+#include "text.h"
 
 namespace {
 
@@ -33,41 +33,24 @@ struct Files {
 // A judge failure: no score file (an earlier one removed, or emptied where it cannot be), the
 // reason in the message file and on standard error, with what is left at the score file's path
 // where it is not nothing. Returns the exit status.
-__attribute__((format(printf, 2, 3))) int fail(const Files& files, const char* format, ...) {
-    char reason[4096];
-    va_list arguments;
-    va_start(arguments, format);
-    // va_start is above: clang-tidy 14 misses it.
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
-    (void)vsnprintf(reason, sizeof reason, format, arguments);
-    va_end(arguments);
+int fail(const Files& files, const Text& reason) {
     const Left left = files.score != nullptr ? clear_judge_file(files.score) : Left::nothing;
-    const size_t used = strlen(reason);
-    if (left == Left::emptied)
-        (void)snprintf(reason + used, sizeof reason - used, "; the score file %s cannot be removed: it was emptied",
-                       files.score);
-    if (left == Left::stale)
-        (void)snprintf(reason + used, sizeof reason - used,
-                       "; an earlier score file stays at %s, which can be neither removed nor emptied: %s", files.score,
-                       strerror(errno));
-    (void)fprintf(stderr, "filterspace_lemon: %s\n", reason);
-    if (files.message != nullptr) {
-        char message[4200];
-        (void)snprintf(message, sizeof message, "judge error: %s\n", reason);
-        (void)write_judge_file(files.message, message);
-    }
+    const Text told = left == Left::emptied
+                          ? Text("%s; the score file %s cannot be removed: it was emptied", reason.str(), files.score)
+                      : left == Left::stale
+                          ? Text("%s; an earlier score file stays at %s, which can be neither removed nor emptied: %s",
+                                 reason.str(), files.score, strerror(errno))
+                          : Text("%s", reason.str());
+    (void)fprintf(stderr, "filterspace_lemon: %s\n", told.str());
+    if (files.message != nullptr) (void)write_judge_file(files.message, Text("judge error: %s\n", told.str()).str());
     return failed;
 }
 
 // The verdict: the score, then the message. Returns the exit status.
-int verdict(const Files& files, const char* score, const char* message) {
-    char score_line[32];
-    (void)snprintf(score_line, sizeof score_line, "%s\n", score);
-    if (!write_judge_file(files.score, score_line))
-        return fail(files, "cannot write the score file %s: %s", files.score, strerror(errno));
-    char message_line[1024];
-    (void)snprintf(message_line, sizeof message_line, "%s\n", message);
-    if (!write_judge_file(files.message, message_line))
+int verdict(const Files& files, const char* score, const Text& message) {
+    if (!write_judge_file(files.score, Text("%s\n", score).str()))
+        return fail(files, Text("cannot write the score file %s: %s", files.score, strerror(errno)));
+    if (!write_judge_file(files.message, Text("%s\n", message.str()).str()))
         (void)fprintf(stderr, "filterspace_lemon: cannot write the message file %s: %s\n", files.message,
                       strerror(errno));
     return judged;
@@ -89,6 +72,34 @@ bool canonical_full_score(const char* text, char* canonical, size_t size) {
     return snprintf(canonical, size, "%" PRIu64, value) > 0;
 }
 
+// The pair told: the output is the contestant's, and trouble with it is a wrong output, unless
+// it is the judge's machine's; the answer is the judge's, and trouble with it a judge failure.
+int told(const Files& files, const char* full_score, const char* output_path, const char* answer_path,
+         const Pair& pair) {
+    char position[400];
+    switch (pair.outcome) {
+        case PairOutcome::same:
+            return verdict(files, full_score, Text("ok: %s", visible_bytes_match(pair.where.out.visible).str()));
+        case PairOutcome::differ:
+            return verdict(files, "0",
+                           Text("wrong answer: %s", describe_position(position, sizeof position, pair.where)));
+        case PairOutcome::output_is_answer:
+            return verdict(
+                files, "0",
+                Text("wrong answer: the output is the answer file under another name: %s", same_file_reason()));
+        case PairOutcome::output_unopened:
+        case PairOutcome::output_unreadable:
+            if (pair.machine_trouble())
+                return fail(files, Text("cannot %s the output file %s: %s", pair.step(), output_path, pair.reason()));
+            return verdict(files, "0",
+                           Text("wrong answer: the output cannot be %s: %s", pair.step_done(), pair.reason()));
+        case PairOutcome::answer_unopened:
+        case PairOutcome::answer_unreadable:
+            break;
+    }
+    return fail(files, Text("cannot %s the answer file %s: %s", pair.step(), answer_path, pair.reason()));
+}
+
 constexpr char usage[] = "usage: filterspace_lemon input output answer full_score score_file message_file";
 
 }  // namespace
@@ -97,57 +108,13 @@ int main(int argc, char** argv) {
     ignore_write_signals();
     (void)hold_standard_descriptors();
     argv = arguments_in_utf8(argc, argv);
-    if (argc < 7) return fail({argc > 5 ? argv[5] : nullptr, argc > 6 ? argv[6] : nullptr}, "%s", usage);
+    if (argc < 7) return fail({argc > 5 ? argv[5] : nullptr, argc > 6 ? argv[6] : nullptr}, Text("%s", usage));
     // The input is not needed and is not opened.
-    const char* output_path = argv[2];
-    const char* answer_path = argv[3];
     const Files files{argv[5], argv[6]};
     char full_score[16];
     if (!canonical_full_score(argv[4], full_score, sizeof full_score))
-        return fail(files,
-                    "the full score %s is not a whole number from 0 to 2147483647 (on Hydro, a case's score "
-                    "written by hand: make it a whole number, or use the syzoj checker type)",
-                    argv[4]);
-
-    // The output is the contestant's: trouble with it is a wrong output. The answer is the
-    // judge's: trouble with it is a judge failure.
-    FileIdentity output_status, answer_status;
-    char message[512];
-    const int output = open_readable_file(output_path, &output_status);
-    if (output < 0 && machine_refused_open(errno))
-        return fail(files, "cannot open the output file %s: %s", output_path, strerror(errno));
-    if (output < 0) {
-        (void)snprintf(message, sizeof message, "wrong answer: the output cannot be opened: %s", strerror(errno));
-        return verdict(files, "0", message);
-    }
-    const int answer = open_readable_file(answer_path, &answer_status);
-    if (answer < 0) return fail(files, "cannot open the answer file %s: %s", answer_path, strerror(errno));
-    // One path twice is the judge's call; another name for the answer's file is a link that the
-    // contestant left where its output was to be written.
-    if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status)) {
-        (void)snprintf(message, sizeof message, "wrong answer: the output is the answer file under another name: %s",
-                       same_file_reason());
-        return verdict(files, "0", message);
-    }
-
-    Places where;
-    switch (compare_visible(output, answer, &where)) {
-        case Comparison::same:
-            (void)snprintf(message, sizeof message, "ok: %" PRIu64 " visible %s", where.out.visible,
-                           where.out.visible == 1 ? "byte matches" : "bytes match");
-            return verdict(files, full_score, message);
-        case Comparison::out_unreadable:
-            if (machine_failed_read(where.out.error))
-                return fail(files, "cannot read the output file %s: %s", output_path, strerror(where.out.error));
-            (void)snprintf(message, sizeof message, "wrong answer: the output cannot be read: %s",
-                           strerror(where.out.error));
-            return verdict(files, "0", message);
-        case Comparison::ans_unreadable:
-            return fail(files, "cannot read the answer file %s: %s", answer_path, strerror(where.ans.error));
-        case Comparison::differ:
-            break;
-    }
-    char position[400];
-    (void)snprintf(message, sizeof message, "wrong answer: %s", describe_position(position, sizeof position, where));
-    return verdict(files, "0", message);
+        return fail(files, Text("the full score %s is not a whole number from 0 to 2147483647 (on Hydro, a case's "
+                                "score written by hand: make it a whole number, or use the syzoj checker type)",
+                                argv[4]));
+    return told(files, full_score, argv[2], argv[3], open_and_compare(argv[2], argv[3]));
 }

@@ -1,4 +1,5 @@
-// The C interface: the engine with a workspace per state, its places in the API's terms.
+// The C interface: the engine with a workspace per state, its places and notes in the API's terms,
+// and the calls of earlier versions as the options call with fixed options.
 #include "filterspace/filterspace.h"
 
 #include <sys/stat.h>
@@ -9,21 +10,21 @@
 #endif
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
 
 #include "compare.h"
 
-// A stream's answer and places live beside it in the state, which it points to.
+// What a stream was begun with, beside it in the state: the engine writes its places there,
+// reads through its reader and asks its stop function. (The stream's state is the engine's.)
 struct StreamSetup {
     Places where;
     StopCheck stop{};
     Reader reader{};
-    bool with_places = false;
-    // The stream's result once it has one, kept with its errno.
-    std::optional<filterspace_result> result;
-    int error = 0;
+    filterspace_places_wanted places = FILTERSPACE_PLACES_NEVER;
 };
 
 struct filterspace_state {
@@ -38,8 +39,7 @@ filterspace_place place_of(const Place& place) {
     return {place.visible + 1, place.offset, place.line, place.column, place.at_end ? 1 : 0, place.error};
 }
 
-filterspace_result result_of(Comparison comparison, const Places& where, filterspace_places* places) {
-    if (places != nullptr) *places = {place_of(where.out), place_of(where.ans)};
+filterspace_result result_of(Comparison comparison) {
     switch (comparison) {
         case Comparison::same:
             return FILTERSPACE_SAME;
@@ -47,6 +47,8 @@ filterspace_result result_of(Comparison comparison, const Places& where, filters
             return FILTERSPACE_DIFFER;
         case Comparison::out_unreadable:
             return FILTERSPACE_OUTPUT_UNREADABLE;
+        case Comparison::stopped:
+            return FILTERSPACE_STOPPED;
         case Comparison::ans_unreadable:
             break;
     }
@@ -78,15 +80,67 @@ void notes_of(const Notes& notes, filterspace_notes* to) {
     }
 }
 
-// Runs compare with the engine's notes where the caller asked for them, and hands them over; a
-// plain call sets up nothing for them (zeroing them would cost a tiny comparison a third more).
+// The places as asked for, once a result is known: all of where the sides stopped, or zeros but
+// for the error of an unreadable side (which is errno's).
+void tell_places(filterspace_result result, const Places& where, bool told, filterspace_places* places) {
+    if (places == nullptr) return;
+    if (told) {
+        *places = {place_of(where.out), place_of(where.ans)};
+        return;
+    }
+    *places = {};
+    if (result == FILTERSPACE_OUTPUT_UNREADABLE) places->output.error = errno;
+    if (result == FILTERSPACE_ANSWER_UNREADABLE) places->answer.error = errno;
+}
+
+// A caller's options as far as its structure reaches (fields past its size are zeros, the
+// defaults); false where they cannot be read.
+bool read_options(const filterspace_options* given, filterspace_options& options) {
+    options = filterspace_options{};
+    if (given == nullptr) return true;
+    if (given->size < sizeof(size_t)) return false;
+    memcpy(&options, given, given->size < sizeof options ? given->size : sizeof options);
+    return options.places == FILTERSPACE_PLACES_ON_DIFFERENCE || options.places == FILTERSPACE_PLACES_ALWAYS ||
+           options.places == FILTERSPACE_PLACES_NEVER;
+}
+
+filterspace_result refused(filterspace_places* places) {
+    errno = EINVAL;
+    tell_places(FILTERSPACE_ANSWER_UNREADABLE, Places{}, false, places);
+    return FILTERSPACE_ANSWER_UNREADABLE;
+}
+
+// One comparison (compare: where to count the places, or null; notes, or null), its places told
+// when `keep` says so, else zeros but for an unreadable side's error. The notes are the engine's,
+// where asked for; a plain comparison sets up nothing for them (zeroing them would make a tiny
+// comparison noticeably dearer).
 template <class Compare>
-Comparison with_notes(filterspace_notes* notes, Compare compare) {
-    if (notes == nullptr) return compare(nullptr);
-    Notes noted;
-    const Comparison comparison = compare(&noted);
-    notes_of(noted, notes);
-    return comparison;
+filterspace_result compared(bool count, bool (*keep)(filterspace_result), filterspace_places* places,
+                            filterspace_notes* notes, Compare compare) {
+    Places where;
+    Places* const counted = count && places != nullptr ? &where : nullptr;
+    filterspace_result result;
+    if (notes == nullptr) {
+        result = result_of(compare(counted, nullptr));
+    } else {
+        Notes noted;
+        result = result_of(compare(counted, &noted));
+        const int error = errno;
+        notes_of(noted, notes);
+        errno = error;
+    }
+    tell_places(result, where, counted != nullptr && keep(result), places);
+    return result;
+}
+
+bool always(filterspace_result) { return true; }
+bool differs(filterspace_result result) { return result == FILTERSPACE_DIFFER; }
+
+// The descriptor's offset where it is a regular file, which can be read again from there; else -1.
+off_t offset_to_read_again(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    return lseek(fd, 0, SEEK_CUR);
 }
 
 }  // namespace
@@ -102,179 +156,97 @@ void filterspace_state_free(filterspace_state* state) {
     free(state);
 }
 
-filterspace_result filterspace_compare_fds(filterspace_state* state, int output_fd, int answer_fd,
-                                           filterspace_places* places) {
+filterspace_result filterspace_compare_fds_with(filterspace_state* state, int output_fd, int answer_fd,
+                                                filterspace_places* places, const filterspace_options* given) {
+    filterspace_options options;
+    if (!read_options(given, options)) return refused(places);
     state->stream.reset();
-    Places where;
-    const Comparison comparison =
-        compare_visible(state->workspace, output_fd, answer_fd, places != nullptr ? &where : nullptr);
-    return result_of(comparison, where, places);
-}
-
-filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, int output_fd, int answer_fd,
-                                                     filterspace_places* places, filterspace_stop_function stop,
-                                                     void* context) {
-    if (stop == nullptr) return filterspace_compare_fds(state, output_fd, answer_fd, places);
-    return filterspace_compare_fds_noted(state, output_fd, answer_fd, places, nullptr, stop, context);
-}
-
-filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int output_fd, int answer_fd,
-                                                 filterspace_places* places, filterspace_notes* notes,
-                                                 filterspace_stop_function stop, void* context) {
-    state->stream.reset();
-    const StopCheck check{stop, context};
-    Places where;
-    const Comparison comparison = with_notes(notes, [&](Notes* noted) {
-        return compare_visible(state->workspace, output_fd, answer_fd, places != nullptr ? &where : nullptr,
-                               stop != nullptr ? &check : nullptr, noted);
-    });
-    // The engine ends a stopped comparison as an interrupted read, which it otherwise retries.
-    const bool stopped =
-        (comparison == Comparison::out_unreadable || comparison == Comparison::ans_unreadable) && errno == EINTR;
-    const filterspace_result result = result_of(comparison, where, places);
-    return stopped ? FILTERSPACE_STOPPED : result;
-}
-
-filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output, size_t output_size,
-                                               const void* answer, size_t answer_size, filterspace_places* places) {
-    state->stream.reset();
-    Places where;
-    const Comparison comparison =
-        compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
-                        static_cast<const uint8_t*>(answer), answer_size, places != nullptr ? &where : nullptr);
-    return result_of(comparison, where, places);
-}
-
-filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, const void* output, size_t output_size,
-                                                     const void* answer, size_t answer_size, filterspace_places* places,
-                                                     filterspace_notes* notes) {
-    state->stream.reset();
-    Places where;
-    const Comparison comparison = with_notes(notes, [&](Notes* noted) {
-        return compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
-                               static_cast<const uint8_t*>(answer), answer_size, places != nullptr ? &where : nullptr,
-                               noted);
-    });
-    return result_of(comparison, where, places);
-}
-
-namespace {
-
-// Zeros, but for the error of an unreadable side: the places of a result other than a difference.
-filterspace_result only_on_difference(filterspace_result result, filterspace_places* places) {
-    if (places == nullptr || result == FILTERSPACE_DIFFER) return result;
-    const int error = errno;
-    const int out_error = result == FILTERSPACE_OUTPUT_UNREADABLE ? places->output.error : 0;
-    const int ans_error = result == FILTERSPACE_ANSWER_UNREADABLE ? places->answer.error : 0;
-    *places = {};
-    places->output.error = out_error;
-    places->answer.error = ans_error;
-    errno = error;
-    return result;
-}
-
-// The descriptor's offset where it is a regular file, which can be read again from there; else -1.
-off_t offset_to_read_again(int fd) {
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
-    return lseek(fd, 0, SEEK_CUR);
-}
-
-}  // namespace
-
-filterspace_result filterspace_compare_fds_placed(filterspace_state* state, int output_fd, int answer_fd,
-                                                  filterspace_places* places, filterspace_stop_function stop,
-                                                  void* context) {
-    const off_t out_start = places != nullptr ? offset_to_read_again(output_fd) : -1;
+    const StopCheck check{options.stop, options.stop_context};
+    const StopCheck* const stop = options.stop != nullptr ? &check : nullptr;
+    const auto compare = [&](Places* where, Notes* notes) {
+        return compare_visible(state->workspace, output_fd, answer_fd, where, stop, notes);
+    };
+    if (options.places == FILTERSPACE_PLACES_ALWAYS) return compared(true, always, places, options.notes, compare);
+    if (options.places == FILTERSPACE_PLACES_NEVER || places == nullptr)
+        return compared(false, always, places, options.notes, compare);
+    // On a difference only: two regular files are compared without counting, and again from where
+    // they started where they differ; anything else is counted as it goes by, as are the notes.
+    const off_t out_start = options.notes == nullptr ? offset_to_read_again(output_fd) : -1;
     const off_t ans_start = out_start >= 0 ? offset_to_read_again(answer_fd) : -1;
-    if (ans_start < 0) {  // no places wanted, or a side that cannot be read again: counted as it goes by
-        return only_on_difference(
-            filterspace_compare_fds_noted(state, output_fd, answer_fd, places, nullptr, stop, context), places);
-    }
-    const filterspace_result result =
-        filterspace_compare_fds_noted(state, output_fd, answer_fd, nullptr, nullptr, stop, context);
-    if (result == FILTERSPACE_DIFFER && lseek(output_fd, out_start, SEEK_SET) == out_start &&
-        lseek(answer_fd, ans_start, SEEK_SET) == ans_start) {
-        return only_on_difference(
-            filterspace_compare_fds_noted(state, output_fd, answer_fd, places, nullptr, stop, context), places);
-    }
-    const int error = errno;
-    *places = {};
-    if (result == FILTERSPACE_OUTPUT_UNREADABLE) places->output.error = error;
-    if (result == FILTERSPACE_ANSWER_UNREADABLE) places->answer.error = error;
-    errno = error;
-    return result;
+    if (ans_start < 0) return compared(true, differs, places, options.notes, compare);
+    const filterspace_result result = compared(false, always, places, nullptr, compare);
+    if (result != FILTERSPACE_DIFFER || lseek(output_fd, out_start, SEEK_SET) != out_start ||
+        lseek(answer_fd, ans_start, SEEK_SET) != ans_start)
+        return result;
+    return compared(true, differs, places, nullptr, compare);
 }
 
-filterspace_result filterspace_compare_buffers_placed(filterspace_state* state, const void* output, size_t output_size,
-                                                      const void* answer, size_t answer_size,
-                                                      filterspace_places* places) {
-    const filterspace_result result =
-        filterspace_compare_buffers(state, output, output_size, answer, answer_size, nullptr);
-    if (result != FILTERSPACE_DIFFER || places == nullptr) return only_on_difference(result, places);
-    return only_on_difference(filterspace_compare_buffers(state, output, output_size, answer, answer_size, places),
-                              places);
+filterspace_result filterspace_compare_buffers_with(filterspace_state* state, const void* output, size_t output_size,
+                                                    const void* answer, size_t answer_size, filterspace_places* places,
+                                                    const filterspace_options* given) {
+    filterspace_options options;
+    if (!read_options(given, options)) return refused(places);
+    state->stream.reset();
+    const auto compare = [&](Places* where, Notes* notes) {
+        return compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
+                               static_cast<const uint8_t*>(answer), answer_size, where, notes);
+    };
+    if (options.places != FILTERSPACE_PLACES_ON_DIFFERENCE || places == nullptr || options.notes != nullptr)
+        return compared(options.places != FILTERSPACE_PLACES_NEVER,
+                        options.places == FILTERSPACE_PLACES_ALWAYS ? always : differs, places, options.notes, compare);
+    // On a difference only: compared again, counting, where they differ.
+    const filterspace_result result = compared(false, always, places, nullptr, compare);
+    return result != FILTERSPACE_DIFFER ? result : compared(true, differs, places, nullptr, compare);
+}
+
+int filterspace_stream_begin_with(filterspace_state* state, const filterspace_answer* answer,
+                                  const filterspace_options* given) {
+    state->stream.reset();
+    filterspace_options options;
+    const bool takes_answer =
+        answer != nullptr &&
+        (answer->kind == FILTERSPACE_ANSWER_FD ||
+         (answer->kind == FILTERSPACE_ANSWER_BUFFER && (answer->buffer != nullptr || answer->size == 0)) ||
+         (answer->kind == FILTERSPACE_ANSWER_READER && answer->read != nullptr));
+    if (!takes_answer || !read_options(given, options) || options.notes != nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    StreamSetup& setup = state->setup;
+    setup = StreamSetup{};
+    setup.places = options.places;
+    setup.stop = {options.stop, options.stop_context};
+    Places* const where = options.places != FILTERSPACE_PLACES_NEVER ? &setup.where : nullptr;
+    const StopCheck* const stop = options.stop != nullptr ? &setup.stop : nullptr;
+    switch (answer->kind) {
+        case FILTERSPACE_ANSWER_FD:
+            state->stream.emplace(state->workspace, answer->fd, where, stop);
+            break;
+        case FILTERSPACE_ANSWER_BUFFER:
+            state->stream.emplace(state->workspace, static_cast<const uint8_t*>(answer->buffer), answer->size, where);
+            break;
+        case FILTERSPACE_ANSWER_READER:
+            setup.reader = {answer->read, answer->read_context};
+            state->stream.emplace(state->workspace, setup.reader, where, stop);
+            break;
+    }
+    // A stream tells the ends where the sides are the same only where that is asked for.
+    state->stream->tell_places_when_same(options.places == FILTERSPACE_PLACES_ALWAYS);
+    return 0;
 }
 
 namespace {
 
-// Ends the state's stream, if any, and makes the setup for the next one; -1 for an unknown flag.
-int new_stream_setup(filterspace_state* state, int flags) {
-    state->stream.reset();
-    if ((flags & ~FILTERSPACE_STREAM_PLACES) != 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    state->setup = StreamSetup{};
-    state->setup.with_places = (flags & FILTERSPACE_STREAM_PLACES) != 0;
-    return 0;
-}
-
-Places* stream_places(filterspace_state* state) { return state->setup.with_places ? &state->setup.where : nullptr; }
-
-// The stream's result once it has one: told once, when it is found, and kept with its errno.
-std::optional<filterspace_result> stream_result(filterspace_state* state) {
-    StreamSetup& setup = state->setup;
-    if (state->stream->state() == ComparisonState::comparing) return std::nullopt;
-    const Comparison comparison = state->stream->result();
-    if (!setup.result.has_value()) {
-        setup.error = errno;
-        // The engine ends a stopped comparison as an interrupted read, which it otherwise retries.
-        const bool stopped = comparison == Comparison::ans_unreadable && setup.error == EINTR;
-        setup.result = stopped ? FILTERSPACE_STOPPED : result_of(comparison, setup.where, nullptr);
-    }
-    if (*setup.result != FILTERSPACE_SAME && *setup.result != FILTERSPACE_DIFFER) errno = setup.error;
-    return setup.result;
+// The stream's result so far, from the engine's state: FILTERSPACE_SAME while comparing; errno
+// the unreadable or stopped answer's error.
+filterspace_result stream_result(const OutputStream& stream) {
+    if (stream.state() == ComparisonState::comparing) return FILTERSPACE_SAME;
+    const filterspace_result result = result_of(stream.result());
+    if (result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) errno = stream.error();
+    return result;
 }
 
 }  // namespace
-
-int filterspace_stream_begin_fd(filterspace_state* state, int answer_fd, int flags, filterspace_stop_function stop,
-                                void* context) {
-    if (new_stream_setup(state, flags) != 0) return -1;
-    state->setup.stop = {stop, context};
-    state->stream.emplace(state->workspace, answer_fd, stream_places(state),
-                          stop != nullptr ? &state->setup.stop : nullptr);
-    return 0;
-}
-
-int filterspace_stream_begin_buffer(filterspace_state* state, const void* answer, size_t answer_size, int flags) {
-    if (new_stream_setup(state, flags) != 0) return -1;
-    state->stream.emplace(state->workspace, static_cast<const uint8_t*>(answer), answer_size, stream_places(state));
-    return 0;
-}
-
-int filterspace_stream_begin_reader(filterspace_state* state, filterspace_read_function read, void* context,
-                                    int flags) {
-    if (new_stream_setup(state, flags) != 0) return -1;
-    if (read == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    state->setup.reader = {read, context};
-    state->stream.emplace(state->workspace, state->setup.reader, stream_places(state));
-    return 0;
-}
 
 filterspace_result filterspace_stream_feed(filterspace_state* state, const void* chunk, size_t size) {
     if (!state->stream.has_value()) {
@@ -282,7 +254,7 @@ filterspace_result filterspace_stream_feed(filterspace_state* state, const void*
         return FILTERSPACE_ANSWER_UNREADABLE;
     }
     (void)state->stream->feed(static_cast<const uint8_t*>(chunk), size);
-    return stream_result(state).value_or(FILTERSPACE_SAME);
+    return stream_result(*state->stream);
 }
 
 int filterspace_stream_differs(const filterspace_state* state) {
@@ -305,14 +277,13 @@ filterspace_result filterspace_stream_finish(filterspace_state* state, filterspa
         return FILTERSPACE_ANSWER_UNREADABLE;
     }
     (void)state->stream->finish();
-    const filterspace_result result = *stream_result(state);
-    const int error = errno;
+    const filterspace_result result = stream_result(*state->stream);
     state->stream.reset();
-    if (places != nullptr && result == FILTERSPACE_DIFFER && state->setup.with_places)
-        *places = {place_of(state->setup.where.out), place_of(state->setup.where.ans)};
     // A stream reads the answer only: a failed or stopped read is the answer's.
-    if (places != nullptr && result != FILTERSPACE_SAME && result != FILTERSPACE_DIFFER) places->answer.error = error;
-    errno = error;
+    const bool told = state->setup.places == FILTERSPACE_PLACES_ALWAYS ||
+                      (state->setup.places == FILTERSPACE_PLACES_ON_DIFFERENCE && result == FILTERSPACE_DIFFER);
+    tell_places(result == FILTERSPACE_STOPPED ? FILTERSPACE_ANSWER_UNREADABLE : result, state->setup.where, told,
+                places);
     return result;
 }
 
@@ -323,3 +294,90 @@ int filterspace_same_file(int fd_a, int fd_b) {
 }
 
 const char* filterspace_version(void) { return FILTERSPACE_VERSION; }
+
+// ---- The calls of earlier versions.
+
+namespace {
+
+filterspace_options with(filterspace_places_wanted places, filterspace_notes* notes = nullptr,
+                         filterspace_stop_function stop = nullptr, void* context = nullptr) {
+    return {sizeof(filterspace_options), places, notes, stop, context};
+}
+
+// The answer and options of an earlier begin call; -1 (EINVAL) for a flag it does not know.
+int begin_with_flags(filterspace_state* state, const filterspace_answer& answer, int flags,
+                     filterspace_stop_function stop = nullptr, void* context = nullptr) {
+    if ((flags & ~FILTERSPACE_STREAM_PLACES) != 0) {
+        state->stream.reset();
+        errno = EINVAL;
+        return -1;
+    }
+    const filterspace_options options =
+        with((flags & FILTERSPACE_STREAM_PLACES) != 0 ? FILTERSPACE_PLACES_ON_DIFFERENCE : FILTERSPACE_PLACES_NEVER,
+             nullptr, stop, context);
+    return filterspace_stream_begin_with(state, &answer, &options);
+}
+
+}  // namespace
+
+filterspace_result filterspace_compare_fds(filterspace_state* state, int output_fd, int answer_fd,
+                                           filterspace_places* places) {
+    const filterspace_options options = with(FILTERSPACE_PLACES_ALWAYS);
+    return filterspace_compare_fds_with(state, output_fd, answer_fd, places, &options);
+}
+
+filterspace_result filterspace_compare_fds_stoppable(filterspace_state* state, int output_fd, int answer_fd,
+                                                     filterspace_places* places, filterspace_stop_function stop,
+                                                     void* context) {
+    const filterspace_options options = with(FILTERSPACE_PLACES_ALWAYS, nullptr, stop, context);
+    return filterspace_compare_fds_with(state, output_fd, answer_fd, places, &options);
+}
+
+filterspace_result filterspace_compare_fds_noted(filterspace_state* state, int output_fd, int answer_fd,
+                                                 filterspace_places* places, filterspace_notes* notes,
+                                                 filterspace_stop_function stop, void* context) {
+    const filterspace_options options = with(FILTERSPACE_PLACES_ALWAYS, notes, stop, context);
+    return filterspace_compare_fds_with(state, output_fd, answer_fd, places, &options);
+}
+
+filterspace_result filterspace_compare_fds_placed(filterspace_state* state, int output_fd, int answer_fd,
+                                                  filterspace_places* places, filterspace_stop_function stop,
+                                                  void* context) {
+    const filterspace_options options = with(FILTERSPACE_PLACES_ON_DIFFERENCE, nullptr, stop, context);
+    return filterspace_compare_fds_with(state, output_fd, answer_fd, places, &options);
+}
+
+filterspace_result filterspace_compare_buffers(filterspace_state* state, const void* output, size_t output_size,
+                                               const void* answer, size_t answer_size, filterspace_places* places) {
+    const filterspace_options options = with(FILTERSPACE_PLACES_ALWAYS);
+    return filterspace_compare_buffers_with(state, output, output_size, answer, answer_size, places, &options);
+}
+
+filterspace_result filterspace_compare_buffers_noted(filterspace_state* state, const void* output, size_t output_size,
+                                                     const void* answer, size_t answer_size, filterspace_places* places,
+                                                     filterspace_notes* notes) {
+    const filterspace_options options = with(FILTERSPACE_PLACES_ALWAYS, notes);
+    return filterspace_compare_buffers_with(state, output, output_size, answer, answer_size, places, &options);
+}
+
+filterspace_result filterspace_compare_buffers_placed(filterspace_state* state, const void* output, size_t output_size,
+                                                      const void* answer, size_t answer_size,
+                                                      filterspace_places* places) {
+    const filterspace_options options = with(FILTERSPACE_PLACES_ON_DIFFERENCE);
+    return filterspace_compare_buffers_with(state, output, output_size, answer, answer_size, places, &options);
+}
+
+int filterspace_stream_begin_fd(filterspace_state* state, int answer_fd, int flags, filterspace_stop_function stop,
+                                void* context) {
+    return begin_with_flags(state, {FILTERSPACE_ANSWER_FD, answer_fd, nullptr, 0, nullptr, nullptr}, flags, stop,
+                            context);
+}
+
+int filterspace_stream_begin_buffer(filterspace_state* state, const void* answer, size_t answer_size, int flags) {
+    return begin_with_flags(state, {FILTERSPACE_ANSWER_BUFFER, -1, answer, answer_size, nullptr, nullptr}, flags);
+}
+
+int filterspace_stream_begin_reader(filterspace_state* state, filterspace_read_function read, void* context,
+                                    int flags) {
+    return begin_with_flags(state, {FILTERSPACE_ANSWER_READER, -1, nullptr, 0, read, context}, flags);
+}

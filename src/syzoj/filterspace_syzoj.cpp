@@ -8,27 +8,27 @@
 // trouble keeps from being opened or read, a score that cannot be written) prints nothing on standard output and exits
 // 1: each judge then fails the judgement.
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
-#include "compare.h"
 #include "inputs.h"
+#include "pair.h"
 #include "position.h"
+#include "text.h"
 
 namespace {
 
 constexpr int judged = 0, failed = 1;
-constexpr char output_path[] = "user_out", answer_path[] = "answer";
 
-int fail(const char* reason, int error) {
-    (void)fprintf(stderr, "judge error: %s: %s\n", reason, strerror(error));
+int fail(const Text& reason) {
+    (void)fprintf(stderr, "judge error: %s\n", reason.str());
     return failed;
 }
 
-int outcome(const char* score, const char* message) {
-    if (printf("%s\n", score) < 0 || fflush(stdout) != 0) return fail("cannot write the score", errno);
-    (void)fprintf(stderr, "%s\n", message);
+int outcome(const char* score, const Text& message) {
+    if (printf("%s\n", score) < 0 || fflush(stdout) != 0)
+        return fail(Text("cannot write the score: %s", strerror(errno)));
+    (void)fprintf(stderr, "%s\n", message.str());
     return judged;
 }
 
@@ -37,40 +37,23 @@ int outcome(const char* score, const char* message) {
 int main() {
     ignore_write_signals();
     (void)hold_standard_descriptors();
-    char message[512];
-    FileIdentity output_status, answer_status;
-    const int output = open_readable_file(output_path, &output_status);
-    if (output < 0 && machine_refused_open(errno)) return fail("cannot open the output", errno);
-    if (output < 0) {
-        (void)snprintf(message, sizeof message, "wrong answer: the output cannot be opened: %s", strerror(errno));
-        return outcome("0", message);
-    }
-    const int answer = open_readable_file(answer_path, &answer_status);
-    if (answer < 0) return fail("cannot open the answer", errno);
-    // Another name for the answer's file is a link that the contestant left as its output.
-    if (same_file(output_status, answer_status)) {
-        (void)snprintf(message, sizeof message, "wrong answer: the output is the answer file under another name: %s",
-                       same_file_reason());
-        return outcome("0", message);
-    }
-
-    Places where;
-    switch (compare_visible(output, answer, &where)) {
-        case Comparison::same:
-            (void)snprintf(message, sizeof message, "ok: %" PRIu64 " visible %s", where.out.visible,
-                           where.out.visible == 1 ? "byte matches" : "bytes match");
-            return outcome("100", message);
-        case Comparison::out_unreadable:
-            if (machine_failed_read(where.out.error)) return fail("cannot read the output", where.out.error);
-            (void)snprintf(message, sizeof message, "wrong answer: the output cannot be read: %s",
-                           strerror(where.out.error));
-            return outcome("0", message);
-        case Comparison::ans_unreadable:
-            return fail("cannot read the answer", where.ans.error);
-        case Comparison::differ:
+    const Pair pair = open_and_compare("user_out", "answer");
+    char position[400];
+    switch (pair.outcome) {
+        case PairOutcome::same:
+            return outcome("100", Text("ok: %s", visible_bytes_match(pair.where.out.visible).str()));
+        case PairOutcome::differ:
+            return outcome("0", Text("%s", describe_position(position, sizeof position, pair.where)));
+        case PairOutcome::output_is_answer:
+            return outcome(
+                "0", Text("wrong answer: the output is the answer file under another name: %s", same_file_reason()));
+        case PairOutcome::output_unopened:
+        case PairOutcome::output_unreadable:
+            if (pair.machine_trouble()) return fail(Text("cannot %s the output: %s", pair.step(), pair.reason()));
+            return outcome("0", Text("wrong answer: the output cannot be %s: %s", pair.step_done(), pair.reason()));
+        case PairOutcome::answer_unopened:
+        case PairOutcome::answer_unreadable:
             break;
     }
-    char position[400];
-    (void)snprintf(message, sizeof message, "%s", describe_position(position, sizeof position, where));
-    return outcome("0", message);
+    return fail(Text("cannot %s the answer: %s", pair.step(), pair.reason()));
 }

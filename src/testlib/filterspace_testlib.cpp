@@ -13,13 +13,13 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "compare.h"
 #include "inputs.h"
+#include "pair.h"
 #include "position.h"
+#include "text.h"
 
 namespace {
 
@@ -122,18 +122,11 @@ bool write_result(const Result& result, const OutcomeText& outcome, const char* 
 #endif
 
 // Ends the run with an outcome, as testlib's quit() does. Returns the exit status.
-__attribute__((format(printf, 3, 4))) int quit(const Result& result, Outcome outcome, const char* format, ...) {
-    char message[8192];
-    va_list arguments;
-    va_start(arguments, format);
-    // va_start is above: clang-tidy 14 misses it.
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
-    (void)vsnprintf(message, sizeof message, format, arguments);
-    va_end(arguments);
+int quit(const Result& result, Outcome outcome, const Text& message) {
     const OutcomeText& text = outcomes[static_cast<int>(outcome)];
 #ifndef EJUDGE
     if (result.path != nullptr) {
-        if (!write_result(result, text, message)) {
+        if (!write_result(result, text, message.str())) {
             (void)fputs("FAIL Can not write to the result file\n", stderr);
             return outcomes[static_cast<int>(Outcome::fail)].status;
         }
@@ -143,7 +136,7 @@ __attribute__((format(printf, 3, 4))) int quit(const Result& result, Outcome out
 #else
     (void)result;
 #endif
-    (void)fprintf(stderr, "%s %s\n", text.word, message);
+    (void)fprintf(stderr, "%s %s\n", text.word, message.str());
     return text.status;
 }
 
@@ -163,6 +156,63 @@ int help() {
     return outcomes[static_cast<int>(Outcome::fail)].status;
 }
 
+// The call, once --testset and --group (each with the value after it, anywhere) are set aside:
+// three to five files, the fifth -appes. A refused call is told as a failure; -1 for a valid one.
+int read_call(int argc, char** argv, const char* (&files)[5], Result& result) {
+    int count = 0;
+    const Result no_result;
+    for (int i = 1; i < argc; ++i) {
+        const bool testset = strcmp(argv[i], "--testset") == 0;
+        if (testset || strcmp(argv[i], "--group") == 0) {
+            if (i + 1 == argc || (testset && argv[i + 1][0] == '\0'))
+                return quit(no_result, Outcome::fail,
+                            Text("%s needs a %svalue; %s", argv[i], testset ? "non-empty " : "", usage));
+            ++i;
+        } else if (count == 5) {
+            return quit(no_result, Outcome::fail, Text("too many arguments; %s", usage));
+        } else {
+            files[count++] = argv[i];
+        }
+    }
+    if (count < 3) return quit(no_result, Outcome::fail, Text("too few arguments; %s", usage));
+#ifndef EJUDGE  // testlib built for ejudge takes no result file, and does not read a fifth argument
+    if (count == 5 && strcmp(files[4], "-appes") != 0 && strcmp(files[4], "-APPES") != 0)
+        return quit(no_result, Outcome::fail, Text("the fifth argument must be -appes, not %s; %s", files[4], usage));
+    if (count >= 4) result = {files[3], count == 5};
+#else
+    (void)result;
+#endif
+    return -1;
+}
+
+// The pair told: the output is the contestant's, and trouble with it is a presentation error,
+// unless it is the judge's machine's; the answer is the judge's, and trouble with it a failure.
+int told(const Result& result, const char* output_path, const char* answer_path, const Pair& pair) {
+    char position[512];
+    switch (pair.outcome) {
+        case PairOutcome::same:
+            return quit(result, Outcome::ok, visible_bytes_match(pair.where.out.visible));
+        case PairOutcome::differ:
+            return quit(result, Outcome::wrong_answer,
+                        Text("%s", describe_position(position, sizeof position, pair.where)));
+        case PairOutcome::output_is_answer:
+            return quit(
+                result, Outcome::presentation_error,
+                Text("the output file %s is the answer file under another name: %s", output_path, same_file_reason()));
+        case PairOutcome::output_unopened:
+        case PairOutcome::output_unreadable:
+            if (pair.outcome == PairOutcome::output_unopened && pair.error == ENOENT && !pair.machine_trouble())
+                return quit(result, Outcome::presentation_error, Text("Output file not found: \"%s\"", output_path));
+            return quit(result, pair.machine_trouble() ? Outcome::fail : Outcome::presentation_error,
+                        Text("cannot %s the output file %s: %s", pair.step(), output_path, pair.reason()));
+        case PairOutcome::answer_unopened:
+        case PairOutcome::answer_unreadable:
+            break;
+    }
+    return quit(result, Outcome::fail,
+                Text("cannot %s the answer file %s: %s", pair.step(), answer_path, pair.reason()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,72 +220,10 @@ int main(int argc, char** argv) {
     (void)hold_standard_descriptors();
     argv = arguments_in_utf8(argc, argv);
     if (argc > 1 && strcmp(argv[1], "--help") == 0) return help();
-    // --testset and --group, each with the value after it, stand anywhere and are set aside.
     const char* files[5] = {};
-    int count = 0;
-    const Result no_result;
-    for (int i = 1; i < argc; ++i) {
-        const bool testset = strcmp(argv[i], "--testset") == 0;
-        if (testset || strcmp(argv[i], "--group") == 0) {
-            if (i + 1 == argc || (testset && argv[i + 1][0] == '\0'))
-                return quit(no_result, Outcome::fail, "%s needs a %svalue; %s", argv[i], testset ? "non-empty " : "",
-                            usage);
-            ++i;
-        } else if (count == 5) {
-            return quit(no_result, Outcome::fail, "too many arguments; %s", usage);
-        } else {
-            files[count++] = argv[i];
-        }
-    }
-    if (count < 3) return quit(no_result, Outcome::fail, "too few arguments; %s", usage);
-#ifndef EJUDGE  // testlib built for ejudge takes no result file, and does not read a fifth argument
-    if (count == 5 && strcmp(files[4], "-appes") != 0 && strcmp(files[4], "-APPES") != 0)
-        return quit(no_result, Outcome::fail, "the fifth argument must be -appes, not %s; %s", files[4], usage);
-#endif
-    const char* output_path = files[1];
-    const char* answer_path = files[2];
     Result result;
-#ifndef EJUDGE  // ejudge reads the outcome from the exit code and standard error only
-    if (count >= 4) result = {files[3], count == 5};
-#endif
-
-    // The input is not needed and is not opened. The output is the contestant's: trouble with it
-    // is a presentation error. The answer is the judge's: trouble with it is a failure.
-    FileIdentity output_status, answer_status;
-    const int output = open_readable_file(output_path, &output_status);
-    if (output < 0 && machine_refused_open(errno))
-        return quit(result, Outcome::fail, "cannot open the output file %s: %s", output_path, strerror(errno));
-    if (output < 0 && errno == ENOENT)
-        return quit(result, Outcome::presentation_error, "Output file not found: \"%s\"", output_path);
-    if (output < 0)
-        return quit(result, Outcome::presentation_error, "cannot open the output file %s: %s", output_path,
-                    strerror(errno));
-    const int answer = open_readable_file(answer_path, &answer_status);
-    if (answer < 0)
-        return quit(result, Outcome::fail, "cannot open the answer file %s: %s", answer_path, strerror(errno));
-    // The judge may name one file twice; another name for the answer's file is a link that a
-    // contestant left where its output was to be written.
-    if (strcmp(output_path, answer_path) != 0 && same_file(output_status, answer_status))
-        return quit(result, Outcome::presentation_error, "the output file %s is the answer file under another name: %s",
-                    output_path, same_file_reason());
-
-    Places where;
-    switch (compare_visible(output, answer, &where)) {
-        case Comparison::same:
-            return quit(result, Outcome::ok, "%" PRIu64 " visible %s", where.out.visible,
-                        where.out.visible == 1 ? "byte matches" : "bytes match");
-        case Comparison::out_unreadable:
-            if (machine_failed_read(where.out.error))
-                return quit(result, Outcome::fail, "cannot read the output file %s: %s", output_path,
-                            strerror(where.out.error));
-            return quit(result, Outcome::presentation_error, "cannot read the output file %s: %s", output_path,
-                        strerror(where.out.error));
-        case Comparison::ans_unreadable:
-            return quit(result, Outcome::fail, "cannot read the answer file %s: %s", answer_path,
-                        strerror(where.ans.error));
-        case Comparison::differ:
-            break;
-    }
-    char position[512];
-    return quit(result, Outcome::wrong_answer, "%s", describe_position(position, sizeof position, where));
+    const int refused = read_call(argc, argv, files, result);
+    if (refused >= 0) return refused;
+    // The input is not needed and is not opened.
+    return told(result, files[1], files[2], open_and_compare(files[1], files[2]));
 }

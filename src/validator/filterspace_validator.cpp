@@ -12,20 +12,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "compare.h"
 #include "excerpt.h"
 #include "fresh_file.h"
 #include "inputs.h"
 #include "notes_text.h"
+#include "pair.h"
 #include "position.h"
+#include "text.h"
 
 namespace {
 
@@ -44,26 +43,18 @@ bool write_text(int fd, const char* text) { return write_all(fd, text, strlen(te
 
 // The reason on standard error, and in the feedback directory where it can be used: in
 // judgeerror.txt, which judges show to the jury, and in judgemessage.txt. Returns judge_error.
-__attribute__((format(printf, 2, 3))) int fail(const Feedback& feedback, const char* format, ...) {
-    char line[8192];
-    va_list arguments;
-    va_start(arguments, format);
-    // va_start is above: clang-tidy 14 misses it.
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
-    const int length = vsnprintf(line, sizeof line - 1, format, arguments);
-    va_end(arguments);
-    const size_t end = length < 0 ? 0 : std::min(static_cast<size_t>(length), sizeof line - 2);
-    line[end] = '\n';
-    line[end + 1] = '\0';
-    (void)fprintf(stderr, "filterspace_validator: %s", line);
+int fail(const Feedback& feedback, const Text& reason) {
+    const Text line("%.*s\n", static_cast<int>(Text::capacity - 2), reason.str());  // a line, whatever its length
+    (void)fprintf(stderr, "filterspace_validator: %s", line.str());
     if (feedback.dir >= 0) {
         const int error_file = open_judge_file(feedback.dir, judge_error_file);
         if (error_file >= 0) {
-            (void)write_text(error_file, line);
+            (void)write_text(error_file, line.str());
             close(error_file);
         }
     }
-    if (feedback.judge >= 0 && write_text(feedback.judge, "judge error: ")) (void)write_text(feedback.judge, line);
+    if (feedback.judge >= 0 && write_text(feedback.judge, "judge error: "))
+        (void)write_text(feedback.judge, line.str());
     // Hydro shows the team judgemessage.txt where teammessage.txt is empty: the team is told there
     // is a judge error, and no more (no path, no reason), in place of what it may have been told.
     if (feedback.team >= 0) {
@@ -80,12 +71,12 @@ __attribute__((format(printf, 2, 3))) int fail(const Feedback& feedback, const c
 // judge put at a file's name (/dev/null, to discard it) is written where it stands.
 bool open_feedback(const char* path, Feedback& feedback) {
     if (path[0] == '\0') {
-        fail(feedback, "the feedback directory is an empty argument");
+        fail(feedback, Text("the feedback directory is an empty argument"));
         return false;
     }
     feedback.dir = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (feedback.dir < 0) {
-        fail(feedback, "cannot open the feedback directory %s: %s", path, strerror(errno));
+        fail(feedback, Text("cannot open the feedback directory %s: %s", path, strerror(errno)));
         return false;
     }
     const int stale_error = written_in_place(feedback.dir, judge_error_file) ||
@@ -99,7 +90,7 @@ bool open_feedback(const char* path, Feedback& feedback) {
         const char* const name = message.second;
         *fd = open_judge_file(feedback.dir, name);
         if (*fd < 0) {
-            fail(feedback, "cannot replace %s in the feedback directory %s: %s", name, path, strerror(errno));
+            fail(feedback, Text("cannot replace %s in the feedback directory %s: %s", name, path, strerror(errno)));
             return false;
         }
     }
@@ -119,7 +110,10 @@ bool open_feedback(const char* path, Feedback& feedback) {
 
 // The verdict's messages: for a wrong answer the place, to the jury with both files around it and
 // to the team without a byte of the answer; the notes to the jury alone.
-int report(const Feedback& feedback, const char* answer_path, const Places& where, const Notes& notes, bool differ) {
+int report(const Feedback& feedback, const char* answer_path, const Pair& pair) {
+    const bool differ = pair.outcome == PairOutcome::differ;
+    const Places& where = pair.where;
+    const Notes& notes = pair.notes;
     // The team's line first: it holds no byte of the answer, and it is never left empty beside the
     // jury's message, which Hydro would show the team in its place.
     char position[512];
@@ -136,12 +130,12 @@ int report(const Feedback& feedback, const char* answer_path, const Places& wher
     if (judges != nullptr) written = fclose(judges) == 0 && written;
     if (!written) {
         const Feedback team_only{feedback.dir, -1, feedback.team};
-        return fail(team_only, "cannot write to the feedback directory: %s",
-                    strerror(judges != nullptr ? errno : error));
+        return fail(team_only,
+                    Text("cannot write to the feedback directory: %s", strerror(judges != nullptr ? errno : error)));
     }
     return close(feedback.team) == 0
                ? (differ ? wrong_answer : accepted)
-               : fail(Feedback{feedback.dir}, "cannot write to the feedback directory: %s", strerror(errno));
+               : fail(Feedback{feedback.dir}, Text("cannot write to the feedback directory: %s", strerror(errno)));
 }
 
 }  // namespace
@@ -152,30 +146,26 @@ int main(int argc, char** argv) {
     const bool team_output_given = (hold_standard_descriptors() & standard_input_closed) == 0;
     Feedback feedback;
     if (argc < 4)
-        return fail(feedback,
-                    "usage: filterspace_validator input_file answer_file feedback_dir [additional arguments] "
-                    "< team_output");
+        return fail(feedback, Text("usage: filterspace_validator input_file answer_file feedback_dir [additional "
+                                   "arguments] < team_output"));
     // The input, and the additional arguments (flags of the default validator), have no use here.
     const char* answer_path = argv[2];
     if (!open_feedback(argv[3], feedback)) return judge_error;
     // The team output is whatever the judge put on standard input; checking the package, judges
     // give the answer file itself there, which must be accepted.
-    if (!team_output_given) return fail(feedback, "no team output: standard input is closed");
-    FileIdentity answer_status;
-    const int answer = open_readable_file(answer_path, &answer_status);
-    if (answer < 0) return fail(feedback, "cannot open the answer file %s: %s", answer_path, strerror(errno));
-
-    Places where;
-    Notes notes;
-    switch (compare_visible(STDIN_FILENO, answer, &where, &notes)) {
-        case Comparison::same:
-            return report(feedback, answer_path, where, notes, false);
-        case Comparison::out_unreadable:
-            return fail(feedback, "cannot read standard input (the team output): %s", strerror(where.out.error));
-        case Comparison::ans_unreadable:
-            return fail(feedback, "cannot read the answer file %s: %s", answer_path, strerror(where.ans.error));
-        case Comparison::differ:
+    if (!team_output_given) return fail(feedback, Text("no team output: standard input is closed"));
+    const Pair pair = compare_with_answer(STDIN_FILENO, answer_path, true);
+    switch (pair.outcome) {
+        case PairOutcome::same:
+        case PairOutcome::differ:
+            return report(feedback, answer_path, pair);
+        case PairOutcome::output_unreadable:
+            return fail(feedback, Text("cannot read standard input (the team output): %s", pair.reason()));
+        case PairOutcome::output_unopened:   // never: standard input is open
+        case PairOutcome::output_is_answer:  // never: the answer file is a team output here
+        case PairOutcome::answer_unopened:
+        case PairOutcome::answer_unreadable:
             break;
     }
-    return report(feedback, answer_path, where, notes, true);
+    return fail(feedback, Text("cannot %s the answer file %s: %s", pair.step(), answer_path, pair.reason()));
 }
