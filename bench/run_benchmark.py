@@ -412,6 +412,15 @@ def baseline_table(b, baseline_dir):
                        "base": [base_checker, "/dev/null", tiny_out, tiny_ans]}, calls=calls)
     print(f"| per call on tiny files ({times['checker'] * 1e6:.0f} us / {times['base'] * 1e6:.0f} us) | "
           f"{times['checker'] / times['base']:.3f} |")
+    # The library's per-call cost on a tiny pair (filterspace_compare_buffers), in turns: the best of each.
+    library_calls, best = (20000 if b.args.smoke else 1000000), {"new": float("inf"), "base": float("inf")}
+    for _ in range(max(3, b.rounds)):
+        for key, tools in (("new", b.tools), ("base", baseline_dir / "bench")):
+            line = subprocess.run([tools / "library_cost", str(library_calls)], capture_output=True, text=True)
+            if line.returncode == 0:
+                best[key] = min(best[key], float(line.stdout))
+    print(f"| the library per call on a tiny pair ({best['new']:.4f} us / {best['base']:.4f} us) | "
+          f"{best['new'] / best['base']:.3f} |")
     print()
 
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "compare.h"
-#include "kernel_sets.h"
+#include "kernel_set_test.h"
 #include "pipe_feed.h"
 #include "rule_oracle.h"
 
@@ -30,12 +30,8 @@ Comparison expected(const std::string& out, const std::string& ans) {
     return same_by_rule(out, ans) ? Comparison::same : Comparison::differ;
 }
 
-class Engine : public ::testing::TestWithParam<KernelSet> {
+class Engine : public KernelSetTest {
 protected:
-    void SetUp() override {
-        if (!GetParam().supported()) GTEST_SKIP() << GetParam().name << " kernels are not supported here";
-        signal(SIGPIPE, SIG_IGN);
-    }
     Comparison compare(int out_fd, int ans_fd) { return compare_visible_with(out_fd, ans_fd, GetParam()); }
 
     Comparison compare_whole(const std::string& out, const std::string& ans) {

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "kernel_sets.h"
+#include "kernel_set_test.h"
 #include "kernels_scalar.h"
 #if defined(__x86_64__)
 #include "kernels_x86.h"
@@ -70,13 +70,8 @@ std::vector<uint8_t> random_text(std::mt19937& rng, size_t n) {
     return bytes;
 }
 
-class Kernel : public ::testing::TestWithParam<KernelSet> {
+class Kernel : public KernelSetTest {
 protected:
-    void SetUp() override {
-        if (!GetParam().supported()) GTEST_SKIP() << GetParam().name << " kernels are not supported here";
-    }
-    const KernelSet& kernels() const { return GetParam(); }
-
     void expect_find_visible(const uint8_t* p, size_t n) {
         EXPECT_EQ(kernels().find_visible(p, n), kernels::scalar::find_visible(p, n)) << "n " << n;
     }

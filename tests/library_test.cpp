@@ -4,7 +4,6 @@
 #include <filterspace/filterspace.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -23,7 +22,6 @@
 
 #include "rule_oracle.h"
 #include "run_program.h"
-#include "thread_count.h"
 
 namespace {
 
@@ -102,6 +100,9 @@ TEST(Library, RuleAndPlacesByBuffersAndDescriptors) {
         SCOPED_TRACE(round);
         expect_agrees_with_rule(s.state, out, ans);
     }
+    // Null places, and a null buffer of no bytes, are allowed.
+    EXPECT_EQ(filterspace_compare_buffers(s.state, "1 2", 3, "13", 2, nullptr), FILTERSPACE_DIFFER);
+    EXPECT_EQ(filterspace_compare_buffers(s.state, nullptr, 0, " ", 1, nullptr), FILTERSPACE_SAME);
 }
 
 // The library's notes in the shape the statement of them reads.
@@ -178,25 +179,6 @@ TEST(Library, NotesByBuffersAndDescriptors) {
         close(ans_fd);
         EXPECT_EQ(memcmp(&notes, &by_descriptors, sizeof notes), 0) << "the same notes either way";
     }
-}
-
-// The place as filterspace_cmp prints it: the visible byte from 1, line and column from 1.
-TEST(Library, PlacesCountedAsPrinted) {
-    State s;
-    filterspace_places places = {};
-    const std::string out = "1 2\n\n3 5\n", ans = "1 2\n3 4\n";
-    ASSERT_EQ(filterspace_compare_buffers(s.state, out.data(), out.size(), ans.data(), ans.size(), &places),
-              FILTERSPACE_DIFFER);
-    EXPECT_EQ(places.output.visible_byte, 4u);
-    EXPECT_EQ(places.output.line, 3u);
-    EXPECT_EQ(places.output.column, 3u);
-    EXPECT_EQ(places.answer.line, 2u);
-    EXPECT_EQ(places.answer.column, 3u);
-    EXPECT_EQ(places.output.at_end, 0);
-    // Null places are allowed.
-    EXPECT_EQ(filterspace_compare_buffers(s.state, out.data(), out.size(), ans.data(), ans.size(), nullptr),
-              FILTERSPACE_DIFFER);
-    EXPECT_EQ(filterspace_compare_buffers(s.state, nullptr, 0, " ", 1, nullptr), FILTERSPACE_SAME);
 }
 
 // Read from the descriptors' current offsets; a read that fails names its side and its errno.
@@ -279,34 +261,6 @@ TEST(Library, SameFileAndVersion) {
     }
     // The loaded library's version is the project's, as CMake has it (not the header's macro).
     EXPECT_STREQ(filterspace_version(), PROJECT_VERSION_TEXT);
-}
-
-// Threads compare different pairs at once, each with its state, large enough for the kernel
-// choice to race and for the workspaces to be used throughout.
-TEST(Library, ThreadsCompareAtOnce) {
-    constexpr int threads = 6;
-    std::vector<std::thread> workers;
-    int mismatches[threads] = {};
-    for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([t, &mismatches] {
-            State s;
-            std::mt19937 rng(100 + t);
-            for (int round = 0; round < 12; ++round) {
-                const auto [out, ans] = random_pair(rng, 20000 + rng() % 200000);
-                const filterspace_result want = by_rule(out, ans);
-                filterspace_places places = {};
-                const int out_fd = memory_file(out), ans_fd = memory_file(ans);
-                const bool by_fd = filterspace_compare_fds(s.state, out_fd, ans_fd, &places) == want;
-                const bool by_buffer = filterspace_compare_buffers(s.state, out.data(), out.size(), ans.data(),
-                                                                   ans.size(), nullptr) == want;
-                close(out_fd);
-                close(ans_fd);
-                if (!by_fd || !by_buffer || disagreement(out, ans, places) != nullptr) ++mismatches[t];
-            }
-        });
-    }
-    for (auto& worker : workers) worker.join();
-    for (int t = 0; t < threads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
 }
 
 // A signal whose handler is installed without SA_RESTART, so that it interrupts a blocked read.
@@ -405,9 +359,6 @@ TEST(Library, StoppedBetweenBlocksAndBySignals) {
     close(answer);
 }
 
-// The answer of a stream as each begin call takes it.
-enum class StreamAnswer { buffer, file, pipe, reader };
-
 // A reader over a string, which fails with fail_errno once it has given fail_after bytes.
 struct StringReader {
     std::string bytes;
@@ -432,21 +383,21 @@ struct StringReader {
 // The output streamed in chunks whose sizes next_chunk gives, checked on the way: the result so
 // far never changes once told, and differs() says whether it is a difference. The result.
 template <class NextChunk>
-filterspace_result streamed(filterspace_state* state, const std::string& out, const std::string& ans,
-                            StreamAnswer answer, NextChunk next_chunk, filterspace_places* places) {
+filterspace_result streamed(filterspace_state* state, const std::string& out, const std::string& ans, AnswerKind answer,
+                            NextChunk next_chunk, filterspace_places* places) {
     StringReader reader{ans};
     int fds[2] = {-1, -1};
     std::thread writer;
     const int flags = places != nullptr ? FILTERSPACE_STREAM_PLACES : 0;
     switch (answer) {
-        case StreamAnswer::buffer:
+        case AnswerKind::buffer:
             EXPECT_EQ(filterspace_stream_begin_buffer(state, ans.data(), ans.size(), flags), 0);
             break;
-        case StreamAnswer::file:
+        case AnswerKind::file:
             fds[0] = memory_file(ans);
             EXPECT_EQ(filterspace_stream_begin_fd(state, fds[0], flags, nullptr, nullptr), 0);
             break;
-        case StreamAnswer::pipe:
+        case AnswerKind::pipe:
             signal(SIGPIPE, SIG_IGN);  // the answer's rest may be left unread
             EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
             writer = std::thread([&ans, end = fds[1]] {
@@ -455,23 +406,19 @@ filterspace_result streamed(filterspace_state* state, const std::string& out, co
             });
             EXPECT_EQ(filterspace_stream_begin_fd(state, fds[0], flags, nullptr, nullptr), 0);
             break;
-        case StreamAnswer::reader:
+        case AnswerKind::reader:
             EXPECT_EQ(filterspace_stream_begin_reader(state, StringReader::read, &reader, flags), 0);
             break;
     }
-    filterspace_result so_far = FILTERSPACE_SAME;
     for (size_t at = 0; at < out.size();) {
         const size_t size = std::min(out.size() - at, std::max<size_t>(1, next_chunk()));
         const filterspace_result now = filterspace_stream_feed(state, out.data() + at, size);
-        EXPECT_TRUE(so_far == FILTERSPACE_SAME || now == so_far) << "a result told is kept";
         EXPECT_EQ(filterspace_stream_differs(state), now == FILTERSPACE_DIFFER ? 1 : 0);
-        so_far = now;
         at += size;
     }
     EXPECT_EQ(filterspace_stream_fed(state), out.size());
     const filterspace_result result = filterspace_stream_finish(state, places);
-    EXPECT_TRUE(so_far == FILTERSPACE_SAME || result == so_far);
-    if (answer == StreamAnswer::pipe) {
+    if (answer == AnswerKind::pipe) {
         // The answer's rest may be unread: the writer ends when its reader closes.
         close(fds[0]);
         writer.join();
@@ -481,49 +428,38 @@ filterspace_result streamed(filterspace_state* state, const std::string& out, co
     return result;
 }
 
-// Streams give what the comparison of descriptors gives on the same bytes, whatever holds the
-// answer and however the output is cut: its result, and its places for a difference (zeros where
-// there is none, or where they were not asked for).
-int count_threads(void* most) {
-    *static_cast<int*>(most) = std::max(*static_cast<int*>(most), threads_now());
-    return 0;
-}
-
-// Large regular files, read ahead where the process may run on three CPUs or more, and read in
-// turn pinned to one: the same result, places and offsets left as the buffers' comparison, and no
-// thread left after either.
-TEST(Library, LargeFilesReadAheadOrInTurnCompareAsBuffers) {
-    State s;
-    std::mt19937 rng(30);
-    cpu_set_t cpus, one_cpu;
-    ASSERT_EQ(sched_getaffinity(0, sizeof cpus, &cpus), 0);
-    CPU_ZERO(&one_cpu);
-    CPU_SET(sched_getcpu(), &one_cpu);
-    const int before = settled_threads();
-    for (int round = 0; round < 3; ++round) {
-        const auto [out, ans] = random_pair(rng, 5 << 20);
-        filterspace_places by_buffers = {};
-        const filterspace_result want =
-            filterspace_compare_buffers_placed(s.state, out.data(), out.size(), ans.data(), ans.size(), &by_buffers);
-        off_t offsets[2][2] = {};
-        for (const bool pinned : {false, true}) {
-            ASSERT_EQ(sched_setaffinity(0, sizeof cpus, pinned ? &one_cpu : &cpus), 0);
-            const int out_fd = memory_file(out), ans_fd = memory_file(ans);
-            filterspace_places places = {};
-            int most = 0;
-            EXPECT_EQ(filterspace_compare_fds_placed(s.state, out_fd, ans_fd, &places, count_threads, &most), want);
-            EXPECT_EQ(memcmp(&places, &by_buffers, sizeof places), 0) << "pinned " << pinned;
-            EXPECT_EQ(most - before, !pinned && CPU_COUNT(&cpus) >= 3 ? 2 : 0) << "pinned " << pinned;
-            offsets[pinned][0] = lseek(out_fd, 0, SEEK_CUR);
-            offsets[pinned][1] = lseek(ans_fd, 0, SEEK_CUR);
-            close(out_fd);
-            close(ans_fd);
-            EXPECT_EQ(threads_back_to(before), before) << "a thread outlived the comparison";
-        }
-        ASSERT_EQ(sched_setaffinity(0, sizeof cpus, &cpus), 0);
-        EXPECT_EQ(offsets[0][0], offsets[1][0]);
-        EXPECT_EQ(offsets[0][1], offsets[1][1]);
+// Threads compare different pairs at once, each with its state, by descriptors, buffers and
+// streams (chunks cut at random), large enough for the kernel choice to race and for the
+// workspaces to be used throughout.
+TEST(Library, ThreadsCompareAtOnce) {
+    constexpr int threads = 6;
+    std::vector<std::thread> workers;
+    int mismatches[threads] = {};
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([t, &mismatches] {
+            State s;
+            std::mt19937 rng(100 + t);
+            for (int round = 0; round < 12; ++round) {
+                const auto [out, ans] = random_pair(rng, 20000 + rng() % 200000);
+                const filterspace_result want = by_rule(out, ans);
+                filterspace_places places = {}, streamed_places = {};
+                const int out_fd = memory_file(out), ans_fd = memory_file(ans);
+                const bool by_fd = filterspace_compare_fds(s.state, out_fd, ans_fd, &places) == want;
+                const bool by_buffer = filterspace_compare_buffers(s.state, out.data(), out.size(), ans.data(),
+                                                                   ans.size(), nullptr) == want;
+                const auto next_chunk = [&rng] { return size_t{1} + rng() % 100000; };
+                const bool by_stream = streamed(s.state, out, ans, round % 2 ? AnswerKind::buffer : AnswerKind::file,
+                                                next_chunk, &streamed_places) == want;
+                close(out_fd);
+                close(ans_fd);
+                if (!by_fd || !by_buffer || !by_stream || disagreement(out, ans, places) != nullptr ||
+                    (want == FILTERSPACE_DIFFER && disagreement(out, ans, streamed_places) != nullptr))
+                    ++mismatches[t];
+            }
+        });
     }
+    for (auto& worker : workers) worker.join();
+    for (int t = 0; t < threads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
 }
 
 TEST(Library, StreamsAsDescriptorsCompare) {
@@ -537,8 +473,7 @@ TEST(Library, StreamsAsDescriptorsCompare) {
         close(out_fd);
         close(ans_fd);
         ASSERT_EQ(want, by_rule(out, ans));
-        for (const StreamAnswer answer :
-             {StreamAnswer::buffer, StreamAnswer::file, StreamAnswer::pipe, StreamAnswer::reader}) {
+        for (const AnswerKind answer : {AnswerKind::buffer, AnswerKind::file, AnswerKind::pipe, AnswerKind::reader}) {
             SCOPED_TRACE("round " + std::to_string(round) + ", answer " + std::to_string(static_cast<int>(answer)));
             filterspace_places places = {};
             const auto next_chunk = [r = std::mt19937(static_cast<unsigned>(round))]() mutable {
@@ -561,29 +496,6 @@ TEST(Library, StreamsAsDescriptorsCompare) {
     EXPECT_EQ(filterspace_stream_finish(s.state, &zeros), FILTERSPACE_DIFFER);
     EXPECT_EQ(zeros.output.line, 0u);
     EXPECT_EQ(zeros.answer.offset, 0u);
-}
-
-// Once a difference is found, a judge drains its program's output: every later chunk is counted,
-// none compared, and the answer is read no further.
-TEST(Library, StreamKeepsItsDifferenceWhileDraining) {
-    State s;
-    StringReader answer{"1 2 3\n" + std::string(1 << 20, '4')};
-    ASSERT_EQ(filterspace_stream_begin_reader(s.state, StringReader::read, &answer, FILTERSPACE_STREAM_PLACES), 0);
-    EXPECT_EQ(filterspace_stream_feed(s.state, "1 2", 3), FILTERSPACE_SAME);
-    EXPECT_EQ(filterspace_stream_differs(s.state), 0);
-    EXPECT_EQ(filterspace_stream_feed(s.state, " 4", 2), FILTERSPACE_DIFFER);
-    const int calls = answer.calls;
-    const std::string flood(1 << 20, '3');
-    for (int i = 0; i < 100; ++i)
-        ASSERT_EQ(filterspace_stream_feed(s.state, flood.data(), flood.size()), FILTERSPACE_DIFFER);
-    EXPECT_EQ(answer.calls, calls);
-    EXPECT_EQ(filterspace_stream_differs(s.state), 1);
-    EXPECT_EQ(filterspace_stream_fed(s.state), 5 + 100 * flood.size());
-    filterspace_places places = {};
-    EXPECT_EQ(filterspace_stream_finish(s.state, &places), FILTERSPACE_DIFFER);
-    EXPECT_EQ(places.output.visible_byte, 3u);
-    EXPECT_EQ(places.output.offset, 4u);
-    EXPECT_EQ(places.answer.offset, 4u);
 }
 
 // An answer that cannot be read is told at the chunk that needed its bytes, not before; it is
@@ -667,31 +579,6 @@ TEST(Library, StreamCallsWithoutAStream) {
     EXPECT_EQ(filterspace_stream_finish(s.state, nullptr), FILTERSPACE_ANSWER_UNREADABLE) << "finished once";
 }
 
-// Several streams on as many threads, each with its state, chunks cut at random.
-TEST(Library, StreamsOnThreadsAtOnce) {
-    constexpr int threads = 4;
-    std::vector<std::thread> workers;
-    int mismatches[threads] = {};
-    for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([t, &mismatches] {
-            State s;
-            std::mt19937 rng(300 + t);
-            for (int round = 0; round < 8; ++round) {
-                const auto [out, ans] = random_pair(rng, 1000 + rng() % 300000);
-                filterspace_places places = {};
-                const auto next_chunk = [&rng] { return size_t{1} + rng() % 100000; };
-                const StreamAnswer answer = round % 2 ? StreamAnswer::buffer : StreamAnswer::file;
-                const filterspace_result result = streamed(s.state, out, ans, answer, next_chunk, &places);
-                if (result != by_rule(out, ans) ||
-                    (result == FILTERSPACE_DIFFER && disagreement(out, ans, places) != nullptr))
-                    ++mismatches[t];
-            }
-        });
-    }
-    for (auto& worker : workers) worker.join();
-    for (int t = 0; t < threads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
-}
-
 // The places in one call: those of the comparison with places on a difference, zeros otherwise,
 // the descriptors left where that comparison leaves them; regular files are compared again from
 // their offsets, pipes counted as they go by.
@@ -751,6 +638,49 @@ TEST(Library, PlacesInOneCall) {
     EXPECT_EQ(places.answer.error, 0);
     close(unreadable);
     close(ans);
+}
+
+// The options calls: the places as asked (never, always: the ends too, on a difference), notes
+// beside them, and options the library cannot read refused with EINVAL; the stream as asked too.
+TEST(Library, OptionsCallsGiveWhatIsAsked) {
+    State s;
+    const std::string out = "1 2\n3", ans = "12 3 4";
+    filterspace_places always = {}, told;
+    ASSERT_EQ(filterspace_compare_buffers(s.state, out.data(), out.size(), "1 2 3", 5, &always), FILTERSPACE_SAME);
+    filterspace_options options = FILTERSPACE_OPTIONS_INIT;
+    for (const auto places : {FILTERSPACE_PLACES_NEVER, FILTERSPACE_PLACES_ON_DIFFERENCE, FILTERSPACE_PLACES_ALWAYS}) {
+        options.places = places;
+        memset(&told, 0xAB, sizeof told);
+        EXPECT_EQ(filterspace_compare_buffers_with(s.state, out.data(), out.size(), "1 2 3", 5, &told, &options),
+                  FILTERSPACE_SAME);
+        EXPECT_EQ(told.output.line, places == FILTERSPACE_PLACES_ALWAYS ? 2u : 0u) << places;
+        ASSERT_EQ(filterspace_stream_begin_with(s.state, nullptr, &options), -1) << "no answer";
+        const filterspace_answer answer = {FILTERSPACE_ANSWER_BUFFER, -1, ans.data(), ans.size(), nullptr, nullptr};
+        ASSERT_EQ(filterspace_stream_begin_with(s.state, &answer, &options), 0);
+        EXPECT_EQ(filterspace_stream_feed(s.state, out.data(), out.size()), FILTERSPACE_SAME);
+        EXPECT_EQ(filterspace_stream_finish(s.state, &told), FILTERSPACE_DIFFER);
+        EXPECT_EQ(told.answer.column, places == FILTERSPACE_PLACES_NEVER ? 0u : 6u) << places;
+    }
+    filterspace_notes notes;
+    options.notes = &notes;
+    const int out_fd = memory_file(out), ans_fd = memory_file("1 2 3");
+    EXPECT_EQ(filterspace_compare_fds_with(s.state, out_fd, ans_fd, &told, &options), FILTERSPACE_SAME);
+    EXPECT_EQ(notes.token_starts_differ, 0u);
+    EXPECT_EQ(notes.output.visible, 3u);
+    EXPECT_EQ(memcmp(&told, &always, sizeof told), 0) << "places with notes as without";
+    const filterspace_answer answer = {FILTERSPACE_ANSWER_FD, ans_fd, nullptr, 0, nullptr, nullptr};
+    EXPECT_EQ(filterspace_stream_begin_with(s.state, &answer, &options), -1) << "streams give no notes";
+    for (const filterspace_options refused :
+         {filterspace_options{0, FILTERSPACE_PLACES_NEVER, nullptr, nullptr, nullptr},
+          filterspace_options{sizeof options, static_cast<filterspace_places_wanted>(7), nullptr, nullptr, nullptr}}) {
+        errno = 0;
+        EXPECT_EQ(filterspace_compare_fds_with(s.state, out_fd, ans_fd, &told, &refused),
+                  FILTERSPACE_ANSWER_UNREADABLE);
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(told.answer.error, EINVAL);
+    }
+    close(out_fd);
+    close(ans_fd);
 }
 
 // size bytes between two inaccessible pages: a read one byte before or after them faults.

@@ -12,31 +12,24 @@
 #include <string>
 
 #include "compare.h"
-#include "kernel_sets.h"
+#include "kernel_set_test.h"
 #include "pipe_feed.h"
 #include "rule_oracle.h"
 
 namespace {
 
-enum class AnswerIs { file, pipe, buffer };
-
-class EngineNotes : public ::testing::TestWithParam<KernelSet> {
+class EngineNotes : public KernelSetTest {
 protected:
-    void SetUp() override {
-        if (!GetParam().supported()) GTEST_SKIP() << GetParam().name << " kernels are not supported here";
-        signal(SIGPIPE, SIG_IGN);
-    }
-
     // One comparison with notes, the output and the answer given as `how` says, held to the
     // statement: both sides covered to their ends when the files match, else the output to its
     // place and the answer to its place where it is a pipe, to its end otherwise.
-    void expect_notes(const std::string& out, const std::string& ans, AnswerIs how, size_t piece = 0) {
+    void expect_notes(const std::string& out, const std::string& ans, AnswerKind how, size_t piece = 0) {
         std::mt19937 rng(static_cast<unsigned>(out.size() * 31 + ans.size()));
         auto next_piece = [rng, piece]() mutable { return piece != 0 ? piece : 1 + rng() % 70000; };
         Places where;
         Notes notes;
         Comparison result{};
-        if (how == AnswerIs::buffer) {
+        if (how == AnswerKind::buffer) {
             static const auto workspace = std::make_unique<Workspace>();
             // Token starts left set by whatever used the workspace before: never taken for this pair's.
             memset(workspace->out_token_starts, 0xFF, sizeof workspace->out_token_starts);
@@ -47,19 +40,19 @@ protected:
             PipeFeed out_feed(out, next_piece);
             std::unique_ptr<PipeFeed> ans_feed;
             int ans_fd = -1;
-            if (how == AnswerIs::pipe) {
+            if (how == AnswerKind::pipe) {
                 ans_feed = std::make_unique<PipeFeed>(ans, next_piece);
                 ans_fd = ans_feed->fd();
             } else {
                 ans_fd = memory_file(ans);
             }
             result = compare_visible_with(out_feed.fd(), ans_fd, GetParam(), &where, &notes);
-            if (how == AnswerIs::file) close(ans_fd);
+            if (how == AnswerKind::file) close(ans_fd);
         }
         const bool same = same_by_rule(out, ans);
         ASSERT_EQ(result, same ? Comparison::same : Comparison::differ);
         const size_t out_covered = same ? out.size() : where.out.offset;
-        const size_t ans_covered = same || how != AnswerIs::pipe ? ans.size() : where.ans.offset;
+        const size_t ans_covered = same || how != AnswerKind::pipe ? ans.size() : where.ans.offset;
         EXPECT_EQ(notes_disagree(out, ans, out_covered, ans_covered, notes), nullptr)
             << "answer as " << static_cast<int>(how) << ", pieces of " << piece;
     }
@@ -82,8 +75,8 @@ protected:
     }
 
     void expect_every_way(const std::string& out, const std::string& ans) {
-        for (AnswerIs how : {AnswerIs::file, AnswerIs::pipe, AnswerIs::buffer}) expect_notes(out, ans, how);
-        if (out.size() + ans.size() < 4000) expect_notes(out, ans, AnswerIs::pipe, 1);
+        for (AnswerKind how : {AnswerKind::file, AnswerKind::pipe, AnswerKind::buffer}) expect_notes(out, ans, how);
+        if (out.size() + ans.size() < 4000) expect_notes(out, ans, AnswerKind::pipe, 1);
         expect_notes_without_places(out, ans);
     }
 };

@@ -159,6 +159,9 @@ const char* notes_disagree(const std::string& out, const std::string& ans, size_
 }
 
 // A file in memory holding content, read from its start; -1 when it cannot be made.
+// Where a test holds the answer it hands a comparison.
+enum class AnswerKind { buffer, file, pipe, reader };
+
 inline int memory_file(const std::string& content) {
     const int fd = memfd_create("rule-input", 0);
     if (fd < 0 || write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) return -1;

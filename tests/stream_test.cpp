@@ -13,33 +13,26 @@
 #include <vector>
 
 #include "compare.h"
-#include "kernel_sets.h"
+#include "kernel_set_test.h"
 #include "pipe_feed.h"
 #include "rule_oracle.h"
 
 namespace {
 
-enum class AnswerIn { buffer, file, pipe };
-
-class Stream : public ::testing::TestWithParam<KernelSet> {
+class Stream : public KernelSetTest {
 protected:
-    void SetUp() override {
-        if (!GetParam().supported()) GTEST_SKIP() << GetParam().name << " kernels are not supported here";
-        signal(SIGPIPE, SIG_IGN);
-    }
-
     // The output handed over in chunks whose sizes next_chunk gives, the answer held as asked.
-    Comparison streamed(const std::string& out, const std::string& ans, AnswerIn answer_in,
+    Comparison streamed(const std::string& out, const std::string& ans, AnswerKind answer_in,
                         const std::function<size_t()>& next_chunk, Places& where) {
         std::optional<PipeFeed> feed;
         int ans_fd = -1;
         std::optional<OutputStream> stream;
-        if (answer_in == AnswerIn::buffer) {
+        if (answer_in == AnswerKind::buffer) {
             stream.emplace(workspace_, reinterpret_cast<const uint8_t*>(ans.data()), ans.size(), &where, &GetParam());
         } else {
-            if (answer_in == AnswerIn::pipe)
+            if (answer_in == AnswerKind::pipe)
                 feed.emplace(ans, [rng = std::mt19937(7)]() mutable { return 1 + rng() % 900; });
-            ans_fd = answer_in == AnswerIn::pipe ? feed->fd() : memory_file(ans);
+            ans_fd = answer_in == AnswerKind::pipe ? feed->fd() : memory_file(ans);
             stream.emplace(workspace_, ans_fd, &where, nullptr, &GetParam());
         }
         for (size_t at = 0; at < out.size();) {
@@ -52,7 +45,7 @@ protected:
         }
         EXPECT_EQ(stream->fed(), out.size());
         const Comparison result = stream->finish();
-        if (answer_in == AnswerIn::file) close(ans_fd);
+        if (answer_in == AnswerKind::file) close(ans_fd);
         return result;
     }
 
@@ -64,7 +57,7 @@ protected:
     // The streamed comparison against the whole one and against the rule, and on a difference the
     // places (the excerpt before each too, which is counted across chunks; the one after is cut at
     // the chunk's end).
-    void expect_as_whole(const std::string& out, const std::string& ans, AnswerIn answer_in,
+    void expect_as_whole(const std::string& out, const std::string& ans, AnswerKind answer_in,
                          const std::function<size_t()>& next_chunk, const std::string& trace) {
         Places by_chunks, at_once;
         const Comparison result = streamed(out, ans, answer_in, next_chunk, by_chunks);
@@ -139,7 +132,7 @@ TEST_P(Stream, EveryChunkSizeOfShortPairs) {
     for (const auto& [out, ans] : pairs) {
         for (size_t size = 1; size <= 300; ++size) {
             expect_as_whole(
-                out, ans, AnswerIn::buffer, [size] { return size; },
+                out, ans, AnswerKind::buffer, [size] { return size; },
                 "chunks of " + std::to_string(size) + " of " + std::to_string(out.size()));
             if (HasFatalFailure()) return;
         }
@@ -154,7 +147,7 @@ TEST_P(Stream, RandomChunksAcrossTheBlocksWhateverHoldsTheAnswer) {
         const auto next_chunk = [r = std::mt19937(static_cast<unsigned>(round))]() mutable {
             return size_t{1} << (r() % 21) | (r() % 1024);
         };
-        for (const AnswerIn answer_in : {AnswerIn::buffer, AnswerIn::file, AnswerIn::pipe}) {
+        for (const AnswerKind answer_in : {AnswerKind::buffer, AnswerKind::file, AnswerKind::pipe}) {
             expect_as_whole(
                 out, ans, answer_in, next_chunk,
                 "round " + std::to_string(round) + ", answer kind " + std::to_string(static_cast<int>(answer_in)));
@@ -176,7 +169,7 @@ TEST_P(Stream, ChunkEndsAtBlockEndsAndIgnoredRunsAcrossChunks) {
     };
     for (const auto& [out, ans] : pairs) {
         for (const size_t size : {size_t{1} << 12, engine_block_size - 1, engine_block_size, engine_block_size + 1}) {
-            for (const AnswerIn answer_in : {AnswerIn::buffer, AnswerIn::file}) {
+            for (const AnswerKind answer_in : {AnswerKind::buffer, AnswerKind::file}) {
                 expect_as_whole(
                     out, ans, answer_in, [size] { return size; }, "chunks of " + std::to_string(size));
                 if (HasFatalFailure()) return;

@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     filterspace_places places;
-    const filterspace_result result = filterspace_compare_fds(state, output, answer, &places);
+    /* The default options: the places of a difference, no notes, no stop function. */
+    const filterspace_result result = filterspace_compare_fds_with(state, output, answer, &places, NULL);
     filterspace_state_free(state);
     switch (result) {
         case FILTERSPACE_SAME:
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
         case FILTERSPACE_ANSWER_UNREADABLE:
             fprintf(stderr, "compare: %s: %s\n", argv[2], strerror(places.answer.error));
             return 2;
+        case FILTERSPACE_STOPPED: /* never: no stop function was given */
+            break;
     }
     return 2;
 }

@@ -12,17 +12,14 @@ namespace {
 bool always() { return true; }
 
 constexpr KernelSet kernel_sets[] = {
-    // The crossovers to compaction are measured by the benchmark (its crossover table), each set
-    // against the read floor with CRLF line ends every 25 and every 100 bytes. The scalar
-    // compaction never wins.
+    // The crossovers to compaction are measured by the benchmark's crossover table (doc/speed.md
+    // gives its figures): where a set's resyncs after each difference come to cost more than
+    // compacting both sides. The scalar compaction never wins.
     KERNEL_SET_ENTRY(scalar, always, 0),
 #if defined(__x86_64__)
-    // AVX2 resyncs cost about 17/gap of the floor on top of 1.08, compaction about 1.38: they
-    // meet where differences come 56 bytes apart.
     KERNEL_SET_ENTRY(avx2, avx2_supported, 56),
-// With vpcompressb, compaction costs about as much as passing identical bytes: on an Intel
-// Xeon it beats the resync after any difference (1.11 against 1.33 times the read floor with
-// CRLF line ends), so the set compacts from the first one on.
+// With vpcompressb, compaction costs about as much as passing identical bytes: the set
+// compacts from the first difference on.
 #if FILTERSPACE_AVX512_KERNELS
     KERNEL_SET_ENTRY(avx512, avx512_supported, size_t{1} << 20),
 #endif
