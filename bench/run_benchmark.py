@@ -15,6 +15,7 @@ threads costs and saves, in wall and CPU time, by size; and the cost of a call. 
                                       this build against another checkout's, in the same rounds
 """
 import argparse
+import json
 import os
 import platform
 import resource
@@ -41,6 +42,9 @@ CALL_BOUND = 1.5  # a call on tiny files over a static musl program that does no
 NOTES_BOUND = 1.10  # a comparison with the notes over the plain one plus one read floor
 STREAM_BOUND = 1.10  # a stream fed 64 KiB chunks over the comparison of the same buffers (C)
 PYTHON_STREAM_BOUND = 1.30  # the same from Python, over filterspace.compare on the whole bytes
+NODE_TINY_BOUND = 0.01  # a tiny comparison from Node in process, over spawning the checker from Node
+NODE_BUFFERS_BOUND = 1.10  # equal 256 MiB buffers from Node, over filterspace_compare_buffers from C
+NODE_DRAIN_BOUND = 0.10  # 100 MB drained by a stream after a difference, over 100 MB compared
 NEVER, ALWAYS = 0, 1 << 40  # crossovers: never compact, compact after every difference
 # Where the process may run on four CPUs or more, reading ahead brings the checker near the
 # two-thread floor: bounds over the one-thread floor and over the two-thread floor.
@@ -64,9 +68,14 @@ def pybind11_available():
     return run([SYSTEM_PYTHON, "-c", "import pybind11"]) == 0
 
 
+def node_available():
+    return shutil.which("node") is not None and shutil.which("npm") is not None
+
+
 def build(build_dir):
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
                     "-DFILTERSPACE_TESTS=OFF", "-DFILTERSPACE_BENCHMARKS=ON",
+                    f"-DFILTERSPACE_NODE={'ON' if node_available() else 'OFF'}",
                     f"-DFILTERSPACE_MUSL={'ON' if musl_available() else 'OFF'}",
                     f"-DFILTERSPACE_PYTHON={'ON' if pybind11_available() else 'OFF'}",
                     f"-DPython3_EXECUTABLE={SYSTEM_PYTHON}"],
@@ -137,7 +146,7 @@ class Report:
         self.missed = []
 
     def check(self, label, value, bound, at_most=True):
-        shown = f"{value:.3f}" if isinstance(value, float) else str(value)
+        shown = (f"{value:.3f}" if value >= 0.01 else f"{value:.5f}") if isinstance(value, float) else str(value)
         if not self.enforce:
             return shown
         ok = value <= bound if at_most else value >= bound
@@ -474,6 +483,44 @@ def library_table(b, build_dir):
     print()
 
 
+def node_table(b, report, build_dir):
+    """The Node module, installed from its tarball as a judge installs it: a tiny comparison in
+    process against spawning the checker from Node; equal buffers against the C library on the same
+    bytes, with Buffer.compare beside them; a stream drained after a difference against one that
+    compares as much."""
+    tarballs = sorted(build_dir.glob("filterspace-*.tgz"))
+    if not node_available() or not tarballs:
+        print("| the Node module | not measured: node and npm are not installed |\n|---|---|\n")
+        return
+    install = build_dir / "node-install"
+    shutil.rmtree(install, ignore_errors=True)
+    install.mkdir()
+    nodedir = Path(os.path.realpath(shutil.which("node"))).parent.parent
+    subprocess.run(["npm", "install", "--offline", "--no-audit", "--no-fund", f"--nodedir={nodedir}", tarballs[-1].resolve()],
+                   cwd=install, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   env=dict(os.environ, JOBS="max"))
+    tiny_out, tiny_ans = b.data / "tiny_out", b.data / "tiny_ans"
+    tiny_out.write_text("1 2\n")
+    tiny_ans.write_text("12")
+    mib, drain_mb, calls = (16, 10, 20000) if b.args.smoke else (256, 100, 200000)
+    line = subprocess.run(["node", ROOT / "bench" / "node_cost.js", b.checker, tiny_out, tiny_ans, str(calls),
+                           str(mib), str(drain_mb)], capture_output=True, text=True, check=True,
+                          env=dict(os.environ, FILTERSPACE_NODE=str((install / "node_modules" / "filterspace").resolve())))
+    node = json.loads(line.stdout)
+    c_buffers = float(subprocess.run([b.tools / "library_cost", "--buffers", str(mib)], capture_output=True, text=True,
+                                     check=True).stdout)
+    print("| the Node module | value (bound) |")
+    print("|---|---|")
+    print(f"| a tiny comparison in process / spawning filterspace_e from Node (spawnSync) | {node['tinyUs']:.3f} us / "
+          f"{node['spawnUs']:.0f} us = {report.check('node tiny', node['tinyUs'] / node['spawnUs'], NODE_TINY_BOUND)} |")
+    print(f"| equal {mib} MiB buffers: compare() / filterspace_compare_buffers from C | {node['moduleS']:.4f} s / "
+          f"{c_buffers:.4f} s = {report.check('node buffers', node['moduleS'] / c_buffers, NODE_BUFFERS_BOUND)} "
+          f"(Buffer.compare: {node['bufferCompareS']:.4f} s) |")
+    print(f"| {drain_mb} MB drained by a stream after a difference / {drain_mb} MB compared | {node['drainS']:.4f} s / "
+          f"{node['comparedS']:.4f} s = {report.check('node drain', node['drainS'] / node['comparedS'], NODE_DRAIN_BOUND)} |")
+    print()
+
+
 def figures_table(b, report, cmp_over_checker):
     rows = [("identical files: cmp / checker (shown, not bounded: cmp reads at the floor on some machines)",
              f"{cmp_over_checker:.3f}")]
@@ -562,6 +609,7 @@ def main():
     read_ahead_table(b, report)
     crossover_table(b)
     library_table(b, build_dir)
+    node_table(b, report, build_dir)
     figures_table(b, report, cmp_over_checker)
     if report.missed:
         print("\nBounds missed: " + "; ".join(report.missed))

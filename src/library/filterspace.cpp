@@ -15,6 +15,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 #include "compare.h"
 
@@ -82,59 +83,84 @@ void notes_of(const Notes& notes, filterspace_notes* to) {
 
 // The places as asked for, once a result is known: all of where the sides stopped, or zeros but
 // for the error of an unreadable side (which is errno's).
-void tell_places(filterspace_result result, const Places& where, bool told, filterspace_places* places) {
+void tell_no_places(filterspace_result result, filterspace_places* places) {
     if (places == nullptr) return;
-    if (told) {
-        *places = {place_of(where.out), place_of(where.ans)};
-        return;
-    }
     *places = {};
     if (result == FILTERSPACE_OUTPUT_UNREADABLE) places->output.error = errno;
     if (result == FILTERSPACE_ANSWER_UNREADABLE) places->answer.error = errno;
 }
 
+void tell_places(filterspace_result result, const Places& where, bool told, filterspace_places* places) {
+    if (places != nullptr && told) {
+        *places = {place_of(where.out), place_of(where.ans)};
+        return;
+    }
+    tell_no_places(result, places);
+}
+
 // A caller's options as far as its structure reaches (fields past its size are zeros, the
 // defaults); false where they cannot be read.
 bool read_options(const filterspace_options* given, filterspace_options& options) {
-    options = filterspace_options{};
-    if (given == nullptr) return true;
+    if (given == nullptr) {
+        options = filterspace_options{};
+        return true;
+    }
     if (given->size < sizeof(size_t)) return false;
-    memcpy(&options, given, given->size < sizeof options ? given->size : sizeof options);
-    return options.places == FILTERSPACE_PLACES_ON_DIFFERENCE || options.places == FILTERSPACE_PLACES_ALWAYS ||
-           options.places == FILTERSPACE_PLACES_NEVER;
+    if (given->size >= sizeof options) {
+        memcpy(&options, given, sizeof options);
+    } else {
+        options = filterspace_options{};
+        memcpy(&options, given, given->size);
+    }
+    // A C caller may have put any number in the enumeration: looked at as its integer first.
+    std::underlying_type<filterspace_places_wanted>::type places;
+    memcpy(&places, &options.places, sizeof places);
+    return places == FILTERSPACE_PLACES_ON_DIFFERENCE || places == FILTERSPACE_PLACES_ALWAYS ||
+           places == FILTERSPACE_PLACES_NEVER;
 }
 
 filterspace_result refused(filterspace_places* places) {
     errno = EINVAL;
-    tell_places(FILTERSPACE_ANSWER_UNREADABLE, Places{}, false, places);
+    tell_no_places(FILTERSPACE_ANSWER_UNREADABLE, places);
     return FILTERSPACE_ANSWER_UNREADABLE;
 }
 
+// Whether a comparison counts the places, and which results keep them.
+enum class Counting { none, kept_always, kept_on_difference };
+
 // One comparison (compare: where to count the places, or null; notes, or null), its places told
-// when `keep` says so, else zeros but for an unreadable side's error. The notes are the engine's,
-// where asked for; a plain comparison sets up nothing for them (zeroing them would make a tiny
-// comparison noticeably dearer).
+// as `counting` says, else zeros but for an unreadable side's error. The notes are the engine's,
+// where asked for; a plain comparison sets up nothing for them, nor places where none are
+// counted (zeroing either would make a tiny comparison noticeably dearer).
 template <class Compare>
-filterspace_result compared(bool count, bool (*keep)(filterspace_result), filterspace_places* places,
-                            filterspace_notes* notes, Compare compare) {
-    Places where;
-    Places* const counted = count && places != nullptr ? &where : nullptr;
-    filterspace_result result;
-    if (notes == nullptr) {
-        result = result_of(compare(counted, nullptr));
-    } else {
-        Notes noted;
-        result = result_of(compare(counted, &noted));
+filterspace_result compared(Counting counting, filterspace_places* places, filterspace_notes* notes, Compare compare) {
+    const auto noted = [&](Places* where) {
+        if (notes == nullptr) return result_of(compare(where, nullptr));
+        Notes found;
+        const filterspace_result result = result_of(compare(where, &found));
         const int error = errno;
-        notes_of(noted, notes);
+        notes_of(found, notes);
         errno = error;
+        return result;
+    };
+    if (counting == Counting::none || places == nullptr) {
+        const filterspace_result result = noted(nullptr);
+        tell_no_places(result, places);
+        return result;
     }
-    tell_places(result, where, counted != nullptr && keep(result), places);
+    Places where;
+    const filterspace_result result = noted(&where);
+    const bool kept = counting == Counting::kept_always || result == FILTERSPACE_DIFFER;
+    tell_places(result, where, kept, places);
     return result;
 }
 
-bool always(filterspace_result) { return true; }
-bool differs(filterspace_result result) { return result == FILTERSPACE_DIFFER; }
+// How a call counts the places that its options ask for.
+Counting counting_of(filterspace_places_wanted wanted) {
+    return wanted == FILTERSPACE_PLACES_ALWAYS  ? Counting::kept_always
+           : wanted == FILTERSPACE_PLACES_NEVER ? Counting::none
+                                                : Counting::kept_on_difference;
+}
 
 // The descriptor's offset where it is a regular file, which can be read again from there; else -1.
 off_t offset_to_read_again(int fd) {
@@ -166,19 +192,18 @@ filterspace_result filterspace_compare_fds_with(filterspace_state* state, int ou
     const auto compare = [&](Places* where, Notes* notes) {
         return compare_visible(state->workspace, output_fd, answer_fd, where, stop, notes);
     };
-    if (options.places == FILTERSPACE_PLACES_ALWAYS) return compared(true, always, places, options.notes, compare);
-    if (options.places == FILTERSPACE_PLACES_NEVER || places == nullptr)
-        return compared(false, always, places, options.notes, compare);
+    if (options.places != FILTERSPACE_PLACES_ON_DIFFERENCE || places == nullptr)
+        return compared(counting_of(options.places), places, options.notes, compare);
     // On a difference only: two regular files are compared without counting, and again from where
     // they started where they differ; anything else is counted as it goes by, as are the notes.
     const off_t out_start = options.notes == nullptr ? offset_to_read_again(output_fd) : -1;
     const off_t ans_start = out_start >= 0 ? offset_to_read_again(answer_fd) : -1;
-    if (ans_start < 0) return compared(true, differs, places, options.notes, compare);
-    const filterspace_result result = compared(false, always, places, nullptr, compare);
+    if (ans_start < 0) return compared(Counting::kept_on_difference, places, options.notes, compare);
+    const filterspace_result result = compared(Counting::none, places, nullptr, compare);
     if (result != FILTERSPACE_DIFFER || lseek(output_fd, out_start, SEEK_SET) != out_start ||
         lseek(answer_fd, ans_start, SEEK_SET) != ans_start)
         return result;
-    return compared(true, differs, places, nullptr, compare);
+    return compared(Counting::kept_on_difference, places, nullptr, compare);
 }
 
 filterspace_result filterspace_compare_buffers_with(filterspace_state* state, const void* output, size_t output_size,
@@ -187,16 +212,19 @@ filterspace_result filterspace_compare_buffers_with(filterspace_state* state, co
     filterspace_options options;
     if (!read_options(given, options)) return refused(places);
     state->stream.reset();
+    const uint8_t* const out = static_cast<const uint8_t*>(output);
+    const uint8_t* const ans = static_cast<const uint8_t*>(answer);
+    // Nothing to tell but the result: the call that judges make most, kept as cheap as it can be.
+    if (places == nullptr && options.notes == nullptr)
+        return result_of(compare_buffers(state->workspace, out, output_size, ans, answer_size, nullptr, nullptr));
     const auto compare = [&](Places* where, Notes* notes) {
-        return compare_buffers(state->workspace, static_cast<const uint8_t*>(output), output_size,
-                               static_cast<const uint8_t*>(answer), answer_size, where, notes);
+        return compare_buffers(state->workspace, out, output_size, ans, answer_size, where, notes);
     };
     if (options.places != FILTERSPACE_PLACES_ON_DIFFERENCE || places == nullptr || options.notes != nullptr)
-        return compared(options.places != FILTERSPACE_PLACES_NEVER,
-                        options.places == FILTERSPACE_PLACES_ALWAYS ? always : differs, places, options.notes, compare);
+        return compared(counting_of(options.places), places, options.notes, compare);
     // On a difference only: compared again, counting, where they differ.
-    const filterspace_result result = compared(false, always, places, nullptr, compare);
-    return result != FILTERSPACE_DIFFER ? result : compared(true, differs, places, nullptr, compare);
+    const filterspace_result result = compared(Counting::none, places, nullptr, compare);
+    return result != FILTERSPACE_DIFFER ? result : compared(Counting::kept_on_difference, places, nullptr, compare);
 }
 
 int filterspace_stream_begin_with(filterspace_state* state, const filterspace_answer* answer,
