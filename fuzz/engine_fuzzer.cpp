@@ -163,28 +163,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_kernels(kernels, out, ans);
         // The places the front-ends and filterspace_cmp show to people, against the rule, and the
         // notes for the jury: the answer a regular file, read to its end.
-        const int out_fd = memory_file(out);
-        const int ans_fd = memory_file(ans);
-        require(out_fd >= 0 && ans_fd >= 0);
-        Places where;
-        Notes notes;
-        require(compare_visible_with(out_fd, ans_fd, kernels, &where, &notes, ReadAhead::never) == want);
-        require(places_disagree(out, ans, where.out, where.ans, same) == nullptr);
-        require(notes_disagree(out, ans, same ? out.size() : where.out.offset, ans.size(), notes) == nullptr);
-        close(out_fd);
-        close(ans_fd);
+        const ReadAhead reading = ReadAhead::never;
 #else
         // Both files read ahead on threads (as large files are): what reading in turn gives.
+        const ReadAhead reading = ReadAhead::always;
+#endif
         const int out_fd = memory_file(out);
         const int ans_fd = memory_file(ans);
         require(out_fd >= 0 && ans_fd >= 0);
         Places where;
         Notes notes;
-        require(compare_visible_with(out_fd, ans_fd, kernels, &where, &notes, ReadAhead::always) == want);
+        require(compare_visible_with(out_fd, ans_fd, kernels, &where, &notes, reading) == want);
         require(places_disagree(out, ans, where.out, where.ans, same) == nullptr);
         require(notes_disagree(out, ans, same ? out.size() : where.out.offset, ans.size(), notes) == nullptr);
         close(out_fd);
         close(ans_fd);
+#ifdef FUZZ_READING
         require(compare_piecewise(out, ans, pair.seed, kernels, nullptr, nullptr) == want);
         // From pipes, the answer too is noted up to its place only.
         Places piped;

@@ -130,13 +130,14 @@ bool placed(filterspace_places_wanted wanted, filterspace_result result) {
            (wanted == FILTERSPACE_PLACES_ON_DIFFERENCE && result == FILTERSPACE_DIFFER);
 }
 
-// A failure as index.js makes Node's own kind of error of it: the errno, the call, the side.
-napi_value failure_of(napi_env env, int error, const char* syscall, const char* side, const std::string& path) {
+// A failure as index.js makes Node's own kind of error of it: the errno, the call, the side, the
+// path where the module opened the side (else null).
+napi_value failure_of(napi_env env, int error, const char* syscall, const char* side, const char* path) {
     napi_value told = object(env);
     set(env, told, "errno", number(env, error));
     set(env, told, "syscall", text(env, syscall));
     set(env, told, "side", text(env, side));
-    if (!path.empty()) set(env, told, "path", text(env, path.c_str()));
+    if (path != nullptr) set(env, told, "path", text(env, path));
     return told;
 }
 
@@ -207,6 +208,7 @@ std::string string_of(napi_env env, napi_value value) {
 
 // A side of a comparison of files: a path (a string, opened and closed here) or a descriptor.
 struct FileSide {
+    bool named = false;  // a path, even an empty one (which fails to open, as fs says)
     std::string path;
     int fd = -1;
     bool owned = false;
@@ -217,6 +219,7 @@ FileSide file_side_of(napi_env env, napi_value value) {
     napi_typeof(env, value, &type);
     FileSide side;
     if (type == napi_string) {
+        side.named = true;
         side.path = string_of(env, value);
     } else {
         side.fd = int32_of(env, value);
@@ -290,7 +293,7 @@ private:
 
 // Opens a path side for reading (a FIFO waits for its writer), unless an abort came; 0 or errno.
 int open_side(FileSide& side, const Abortable* abortable) {
-    if (side.path.empty()) return 0;
+    if (!side.named) return 0;
     for (;;) {
         side.fd = open(side.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
         if (side.fd >= 0) break;
@@ -376,7 +379,8 @@ struct FileJob {
             set(env, told, "aborted", boolean(env, true));
         } else if (error != 0) {
             const FileSide& failed = side[0] == 'o' ? out : ans;
-            set(env, told, "error", failure_of(env, error, syscall, side, failed.path));
+            set(env, told, "error",
+                failure_of(env, error, syscall, side, failed.named ? failed.path.c_str() : nullptr));
         } else {
             set(env, told, "result",
                 result_of(env, result, places, placed(wanted, result), with_notes ? &notes : nullptr));
@@ -521,7 +525,8 @@ void call_back(napi_env env, Stream& stream) {
         args[0] = object(env);
         set(env, args[0], "aborted", boolean(env, true));
     } else if (stream.error != 0) {
-        args[0] = failure_of(env, stream.error, stream.syscall, "answer", stream.answer_file.path);
+        args[0] = failure_of(env, stream.error, stream.syscall, "answer",
+                             stream.answer_file.named ? stream.answer_file.path.c_str() : nullptr);
     } else if (stream.finishing) {
         args[1] = result_of(env, stream.result, stream.places, placed(stream.wanted, stream.result), nullptr);
     }

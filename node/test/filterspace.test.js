@@ -93,6 +93,7 @@ test('errors are Node\'s own, with their side', async () => {
   await assert.rejects(filterspace.compareFiles(missing, file('1')),
     { code: 'ENOENT', errno: -2, syscall: 'open', path: missing, side: 'output' });
   assert.throws(() => filterspace.compareFilesSync(file('1'), dir), { code: 'EISDIR', side: 'answer' });
+  assert.throws(() => filterspace.compareFilesSync(file('1'), ''), { code: 'ENOENT', syscall: 'open', path: '' });
   await assert.rejects(filterspace.compareFiles('/proc/self/mem', file('1')), { code: 'EIO', syscall: 'read' });
   const stream = filterspace.createStream(missing);
   stream.on('error', () => {});
